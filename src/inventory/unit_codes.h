@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kessra {
+
+// A value of the host's unit enumeration.
+using UnitCode = std::int32_t;
+
+// The code for every unit text the table does not know, the empty text too.
+inline constexpr UnitCode kUnitOther = 16;
+
+// Exact, case-sensitive match of the whole text; no trimming.
+UnitCode unitCodeFromText(std::string_view unitText) noexcept;
+
+}  // namespace kessra
