@@ -199,12 +199,9 @@ BV_API PluginResult bv_read_samples(SampleCallback callback) BV_NOEXCEPT;
 #if defined(__linux__) && defined(__LP64__)
 BV_STATIC_ASSERT(sizeof(PluginResult) == 16 && offsetof(PluginResult, message) == 8,
                  "PluginResult layout");
-BV_STATIC_ASSERT(sizeof(StringRef) == 16 && offsetof(StringRef, length) == 8,
-                 "StringRef layout");
-BV_STATIC_ASSERT(sizeof(ApiVersion) == 8 && offsetof(ApiVersion, minor) == 4,
-                 "ApiVersion layout");
-BV_STATIC_ASSERT(sizeof(ListRecord) == 16 && offsetof(ListRecord, count) == 8,
-                 "ListRecord layout");
+BV_STATIC_ASSERT(sizeof(StringRef) == 16 && offsetof(StringRef, length) == 8, "StringRef layout");
+BV_STATIC_ASSERT(sizeof(ApiVersion) == 8 && offsetof(ApiVersion, minor) == 4, "ApiVersion layout");
+BV_STATIC_ASSERT(sizeof(ListRecord) == 16 && offsetof(ListRecord, count) == 8, "ListRecord layout");
 BV_STATIC_ASSERT(sizeof(SettingValue) == 24 && offsetof(SettingValue, text) == 8,
                  "SettingValue layout");
 BV_STATIC_ASSERT(sizeof(Setting) == 88 && offsetof(Setting, readOnly) == 16 &&

@@ -2,6 +2,11 @@
 // into the C++ core, with every exception stopped by callGuarded.
 #include "api/boundary.h"
 #include "api/identity.h"
+#include "config/configuration_build.h"
+#include "config/configuration_release.h"
+#include "config/configuration_store.h"
+#include "device/actions.h"
+#include "device/connection.h"
 #include "device/device_context.h"
 #include "kessra_plugin.h"
 
@@ -48,6 +53,34 @@ PluginResult bv_get_contracts(ListRecord* contracts) noexcept {
 
 PluginResult bv_get_state(int32_t* state) noexcept {
   return writeTo(state, static_cast<int32_t>(deviceContext().state.load()));
+}
+
+PluginResult bv_get_actions(ListRecord* actions) noexcept { return writeTo(actions, actionList()); }
+
+PluginResult bv_connect(Configuration* config) noexcept {
+  return callGuarded([config] { return connect(config); });
+}
+
+PluginResult bv_disconnect(void) noexcept {
+  return callGuarded([] { return disconnect(); });
+}
+
+PluginResult bv_get_configuration(Configuration* config) noexcept {
+  if (config == nullptr) {
+    return failure(BV_MESSAGE_INVALID_ARGUMENT);
+  }
+  return callGuarded([config] {
+    getConfiguration(*config);
+    return success();
+  });
+}
+
+PluginResult bv_free_configuration(Configuration* config) noexcept {
+  if (config != nullptr) {
+    forgetIfCached(*config);
+    releaseConfiguration(*config);
+  }
+  return success();
 }
 
 }  // extern "C"

@@ -74,8 +74,9 @@ ListedChannels readChannelList(std::string_view channelList) {
 }
 
 std::uint64_t rateAt(const OrvaneMetadataBuf& metadata, std::size_t channelIndex) noexcept {
-  return metadata.sampleRates != nullptr ? samplesPerFrameFromRate(metadata.sampleRates[channelIndex])
-                                         : 0;
+  return metadata.sampleRates != nullptr
+             ? samplesPerFrameFromRate(metadata.sampleRates[channelIndex])
+             : 0;
 }
 
 // Groups channels by the metadata's counts, never reading past what the list
@@ -91,14 +92,14 @@ std::vector<SensorComponent> groupByMetadata(ListedChannels& listed,
     if (s >= sensorLimit) {
       break;
     }
-    SensorComponent component{listed.componentNames[s], listed.sensorIds[s], {},
-                              listed.batteryTexts[s]};
+    SensorComponent component{
+        listed.componentNames[s], listed.sensorIds[s], {}, listed.batteryTexts[s]};
     const std::int32_t channelCount =
         metadata.channelsPerSensor != nullptr ? metadata.channelsPerSensor[s] : 0;
     for (std::int32_t c = 0; c < channelCount && channelIndex < channelLimit; ++c) {
-      component.channels.push_back(
-          SensorChannel{listed.channelNames[channelIndex], listed.channelUnits[channelIndex],
-                        rateAt(metadata, channelIndex), 0});
+      component.channels.push_back(SensorChannel{listed.channelNames[channelIndex],
+                                                 listed.channelUnits[channelIndex],
+                                                 rateAt(metadata, channelIndex), 0});
       ++channelIndex;
     }
     component.channels.shrink_to_fit();

@@ -45,8 +45,9 @@ TEST_F(LoadedPlugin, AnswersIdentityQueriesByUndecoratedName) {
 
 TEST_F(LoadedPlugin, HidesItsInternalSymbols) {
   EXPECT_EQ(dlsym(handle_, "_ZN6kessra13deviceContextEv"), nullptr);
-  EXPECT_EQ(dlsym(handle_, "_ZN6kessra14buildInventoryENSt7__cxx1112basic_stringIcSt11char_"
-                           "traitsIcESaIcEEE"),
+  EXPECT_EQ(dlsym(handle_,
+                  "_ZN6kessra14buildInventoryENSt7__cxx1112basic_stringIcSt11char_"
+                  "traitsIcESaIcEEE"),
             nullptr);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/orvane_interop.h"
+#include "failing_allocator.h"
 
 namespace fake {
 
@@ -48,36 +49,41 @@ std::size_t Interop::countCalls(const std::string& call) const {
 using fake::guard;
 using fake::interop;
 
-const char* orvane_initialize(OrvaneMetadataBuf& metadata, std::int32_t a, std::int32_t b,
-                              bool c) {
+const char* orvane_initialize(OrvaneMetadataBuf& metadata, std::int32_t a, std::int32_t b, bool c) {
+  alloc::Untracked untracked;
   auto lock = guard();
-  fake::record("initialize(" + std::to_string(a) + "," + std::to_string(b) + "," +
-               fake::flag(c) + ")");
+  fake::record("initialize(" + std::to_string(a) + "," + std::to_string(b) + "," + fake::flag(c) +
+               ")");
   return fake::fillMetadata(metadata);
 }
 
 const char* orvane_scan(OrvaneMetadataBuf& metadata) {
+  alloc::Untracked untracked;
   auto lock = guard();
   fake::record("scan");
   return fake::fillMetadata(metadata);
 }
 
 void orvane_start() {
+  alloc::Untracked untracked;
   auto lock = guard();
   fake::record("start");
 }
 
 void orvane_stop() {
+  alloc::Untracked untracked;
   auto lock = guard();
   fake::record("stop");
 }
 
 void orvane_close() {
+  alloc::Untracked untracked;
   auto lock = guard();
   fake::record("close");
 }
 
 bool orvane_configure(bool a, bool b, bool c, bool d) {
+  alloc::Untracked untracked;
   auto lock = guard();
   fake::record("configure(" + fake::flag(a) + "," + fake::flag(b) + "," + fake::flag(c) + "," +
                fake::flag(d) + ")");
@@ -87,6 +93,7 @@ bool orvane_configure(bool a, bool b, bool c, bool d) {
 bool orvane_pollData(OrvaneFrameBuf& frame) {
   std::function<void()> hook;
   {
+    alloc::Untracked untracked;
     auto lock = guard();
     fake::record("poll");
     hook = interop().onPoll;
@@ -94,6 +101,7 @@ bool orvane_pollData(OrvaneFrameBuf& frame) {
   if (hook) {
     hook();
   }
+  alloc::Untracked untracked;
   auto lock = guard();
   auto& frames = interop().frames;
   if (frames.empty()) {
@@ -107,6 +115,7 @@ bool orvane_pollData(OrvaneFrameBuf& frame) {
 }
 
 const char* orvane_infoRequest(char* identifier, InfoCode code) {
+  alloc::Untracked untracked;
   auto lock = guard();
   const std::string id(identifier);
   fake::record("info(" + id + "," + std::to_string(static_cast<int>(code)) + ")");

@@ -31,7 +31,7 @@ struct Interop {
   std::map<std::pair<std::string, int>, std::optional<std::string>> answers;
   std::optional<std::string> defaultAnswer = std::string();
 
-  std::deque<Frame> frames;  // handed out one per poll
+  std::deque<Frame> frames;      // handed out one per poll
   std::function<void()> onPoll;  // runs inside each poll, before it answers
 
   std::vector<std::string> calls;

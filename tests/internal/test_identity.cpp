@@ -63,10 +63,14 @@ TEST(IdentityQueries, FreshPluginIsDisconnectedAndTouchesNoDevice) {
 
 TEST(IdentityQueries, RefuseNullPointersInsteadOfCrashing) {
   const PluginResult results[] = {
-      bv_get_api_version(nullptr), bv_get_integration_version(nullptr),
-      bv_get_name(nullptr),        bv_get_description(nullptr),
-      bv_get_manufacturer_url(nullptr), bv_get_category(nullptr),
-      bv_get_contracts(nullptr),   bv_get_state(nullptr),
+      bv_get_api_version(nullptr),
+      bv_get_integration_version(nullptr),
+      bv_get_name(nullptr),
+      bv_get_description(nullptr),
+      bv_get_manufacturer_url(nullptr),
+      bv_get_category(nullptr),
+      bv_get_contracts(nullptr),
+      bv_get_state(nullptr),
   };
   for (const PluginResult& result : results) {
     EXPECT_EQ(result.code, 1);

@@ -11,8 +11,8 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using kessra::inventory;
+using ::testing::ElementsAre;
 
 class InventoryBuild : public ::testing::Test {
  protected:
@@ -50,10 +50,9 @@ TEST_F(InventoryBuild, QueriesEachIdentifierThenEachNewSensorKeyInOrder) {
   describe(2, {2, 1}, {1000, 1000, 1000});
   build("K1+a|K1+b|K2+c|");
   EXPECT_THAT(fake::interop().calls,
-              ElementsAre("info(K1+a,0)", "info(K1+a,2)", "info(K1,0)", "info(K1,9)",
-                          "info(K1,7)", "info(K1,8)", "info(K1+b,0)", "info(K1+b,2)",
-                          "info(K2+c,0)", "info(K2+c,2)", "info(K2,0)", "info(K2,9)",
-                          "info(K2,7)", "info(K2,8)"));
+              ElementsAre("info(K1+a,0)", "info(K1+a,2)", "info(K1,0)", "info(K1,9)", "info(K1,7)",
+                          "info(K1,8)", "info(K1+b,0)", "info(K1+b,2)", "info(K2+c,0)",
+                          "info(K2+c,2)", "info(K2,0)", "info(K2,9)", "info(K2,7)", "info(K2,8)"));
 }
 
 TEST_F(InventoryBuild, ComposesComponentsFromTheSensorAnswers) {
@@ -89,11 +88,11 @@ TEST_F(InventoryBuild, SplitsAtEverySeparatorAndIgnoresTheUnterminatedTail) {
   EXPECT_THAT(fake::interop().callsStartingWith("info(B"), ElementsAre());
 
   build("x||y|");
-  EXPECT_THAT(fake::interop().callsStartingWith("info("),
-              ElementsAre("info(x,0)", "info(x,2)", "info(x,0)", "info(x,9)", "info(x,7)",
-                          "info(x,8)", "info(,0)", "info(,2)", "info(,0)", "info(,9)",
-                          "info(,7)", "info(,8)", "info(y,0)", "info(y,2)", "info(y,0)",
-                          "info(y,9)", "info(y,7)", "info(y,8)"));
+  EXPECT_THAT(
+      fake::interop().callsStartingWith("info("),
+      ElementsAre("info(x,0)", "info(x,2)", "info(x,0)", "info(x,9)", "info(x,7)", "info(x,8)",
+                  "info(,0)", "info(,2)", "info(,0)", "info(,9)", "info(,7)", "info(,8)",
+                  "info(y,0)", "info(y,2)", "info(y,0)", "info(y,9)", "info(y,7)", "info(y,8)"));
 
   build("");
   EXPECT_TRUE(fake::interop().calls.empty());
@@ -112,8 +111,7 @@ TEST_F(InventoryBuild, NewSensorOnlyWhereTheKeyChanges) {
       sensorStarts.push_back(call);
     }
   }
-  EXPECT_THAT(sensorStarts,
-              ElementsAre("info(K1,9)", "info(K2,9)", "info(K1,9)", "info(,9)"));
+  EXPECT_THAT(sensorStarts, ElementsAre("info(K1,9)", "info(K2,9)", "info(K1,9)", "info(,9)"));
 }
 
 TEST_F(InventoryBuild, GroupsByChannelsPerSensorNotByKeys) {

@@ -8,10 +8,9 @@ using kessra::unitCodeFromText;
 
 TEST(UnitCodes, MapEveryKnownTextToItsCode) {
   const std::pair<const char*, int> table[] = {
-      {"METERS", 0},  {"DEGS", 2},     {"N", 3},        {"G", 4},
-      {"MICROTESLA", 5}, {"METERS_SECOND", 6}, {"Nm", 7}, {"VOLTS", 8},
-      {"MILLIVOLTS", 9}, {"BPM", 11},  {"Celsius", 12}, {"DEG_S", 13},
-      {"WATTS", 14},
+      {"METERS", 0},        {"DEGS", 2},   {"N", 3},      {"G", 4},          {"MICROTESLA", 5},
+      {"METERS_SECOND", 6}, {"Nm", 7},     {"VOLTS", 8},  {"MILLIVOLTS", 9}, {"BPM", 11},
+      {"Celsius", 12},      {"DEG_S", 13}, {"WATTS", 14},
   };
   for (const auto& [text, code] : table) {
     EXPECT_EQ(unitCodeFromText(text), code) << text;
@@ -19,8 +18,8 @@ TEST(UnitCodes, MapEveryKnownTextToItsCode) {
 }
 
 TEST(UnitCodes, MatchOnlyTheWholeTextExactly) {
-  for (const char* text : {"volts", "VOLTS ", " VOLTS", "CELSIUS", "Meters", "", "MILLI",
-                           "N ", "NM", "DEG", "G\n"}) {
+  for (const char* text :
+       {"volts", "VOLTS ", " VOLTS", "CELSIUS", "Meters", "", "MILLI", "N ", "NM", "DEG", "G\n"}) {
     EXPECT_EQ(unitCodeFromText(text), 16) << '"' << text << '"';
   }
 }

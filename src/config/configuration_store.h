@@ -1,0 +1,34 @@
+// The trigger options and the configuration last built or applied.
+#pragma once
+
+#include "kessra_plugin.h"
+
+namespace kessra {
+
+// Process-wide; only the configuration code reads or writes it.
+struct ConfigurationStore {
+  bool startInputTrigger = true;
+  bool stopInputTrigger = true;
+  bool outputTriggers = true;
+
+  // Names, without owning, the root of the configuration last built or
+  // applied. Invalid once the host has released that storage, so it can
+  // never hand out released memory.
+  Configuration cachedConfiguration{};
+  bool cacheValid = false;
+
+  // The zero-length arrays the cache starts with belong to the plug-in until
+  // the first copy-back hands them to a host; if the cache moves on before
+  // that, they are released rather than lost.
+  bool ownsCachedArrays = false;
+};
+
+ConfigurationStore& configurationStore() noexcept;
+
+// Makes config the new cache entry (a fresh build or an apply).
+void rememberConfiguration(const Configuration& config) noexcept;
+
+// The host is releasing config: forget the cache if it names that storage.
+void forgetIfCached(const Configuration& config) noexcept;
+
+}  // namespace kessra

@@ -1,0 +1,77 @@
+#include "device/connection.h"
+
+#include <string>
+
+#include "api/boundary.h"
+#include "config/configuration_build.h"
+#include "device/device_context.h"
+#include "device/orvane_interop.h"
+#include "inventory/inventory.h"
+
+namespace kessra {
+
+namespace {
+
+// Builds the inventory from the list the interop just returned. If that
+// fails, the metadata goes back to what it was, so the stores still agree.
+void rebuildFrom(const char* channelList, const OrvaneMetadataBuf& previousMetadata) {
+  try {
+    buildInventory(channelList != nullptr ? std::string(channelList) : std::string());
+  } catch (...) {
+    deviceContext().metadata = previousMetadata;
+    throw;
+  }
+}
+
+}  // namespace
+
+PluginResult connect(const Configuration* config) {
+  DeviceContext& context = deviceContext();
+  if (context.state != BV_STATE_DISCONNECTED) {
+    return failure(BV_MESSAGE_ALREADY_CONNECTED);
+  }
+  const OrvaneMetadataBuf previous = context.metadata;
+  context.metadata = OrvaneMetadataBuf{};
+  const char* channelList = orvane_initialize(context.metadata, 2, 0, true);
+  try {
+    rebuildFrom(channelList, previous);
+  } catch (...) {
+    // The connect failed as a whole: the device it opened is closed again.
+    orvane_close();
+    throw;
+  }
+  applyConfiguration(config);
+  context.state = BV_STATE_CONNECTED;
+  return success();
+}
+
+PluginResult scan(const Configuration* config) {
+  DeviceContext& context = deviceContext();
+  if (context.state == BV_STATE_STREAMING) {
+    return failure(BV_MESSAGE_SCAN_WHILE_STREAMING);
+  }
+  const OrvaneMetadataBuf previous = context.metadata;
+  context.metadata = OrvaneMetadataBuf{};
+  rebuildFrom(orvane_scan(context.metadata), previous);
+  applyConfiguration(config);
+  return success();
+}
+
+PluginResult disconnect() {
+  DeviceContext& context = deviceContext();
+  if (context.state == BV_STATE_DISCONNECTED) {
+    return failure(BV_MESSAGE_NOT_CONNECTED);
+  }
+  if (context.state == BV_STATE_STREAMING) {
+    context.drainRequested = true;
+    orvane_stop();
+    context.state = BV_STATE_CONNECTED;
+  }
+  orvane_close();
+  clearInventory();
+  context.metadata = OrvaneMetadataBuf{};
+  context.state = BV_STATE_DISCONNECTED;
+  return success();
+}
+
+}  // namespace kessra

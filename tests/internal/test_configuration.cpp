@@ -1,0 +1,272 @@
+// The configuration tree: what a build holds, how it is released, and how the
+// cached copy behaves across builds, applies and releases.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "config/configuration_build.h"
+#include "failing_allocator.h"
+#include "test_support.h"
+
+namespace {
+
+using support::expectFailure;
+using support::expectSuccess;
+using support::scriptDevice;
+using support::textOf;
+using ::testing::ElementsAre;
+
+// Every text of a tree, in the order the release visits them.
+std::vector<const StringRef*> textsOf(const Setting* settings, uint64_t count) {
+  std::vector<const StringRef*> texts;
+  for (uint64_t i = 0; i < count; ++i) {
+    texts.push_back(&settings[i].name);
+    texts.push_back(&settings[i].extraText);
+    texts.push_back(&settings[i].value.text);
+    texts.push_back(&settings[i].defaultValue.text);
+  }
+  return texts;
+}
+
+// Checks what a host relies on: no null text, each NUL-terminated at its
+// length, and no two fields sharing one allocation.
+void expectWellFormed(const Configuration& config) {
+  std::set<const char*> seen;
+  auto check = [&](const StringRef& text) {
+    ASSERT_NE(text.data, nullptr);
+    EXPECT_EQ(text.data[text.length], '\0');
+    EXPECT_TRUE(seen.insert(text.data).second) << "shared text " << textOf(text);
+  };
+  ASSERT_NE(config.settings, nullptr);
+  ASSERT_NE(config.components, nullptr);
+  for (const StringRef* text : textsOf(config.settings, config.settingCount)) check(*text);
+  for (uint64_t i = 0; i < config.componentCount; ++i) {
+    const ComponentDescription& component = config.components[i];
+    check(component.name);
+    ASSERT_NE(component.channels, nullptr);
+    for (uint64_t k = 0; k < component.channelCount; ++k) check(component.channels[k].name);
+    for (const StringRef* text : textsOf(component.properties, component.propertyCount)) {
+      check(*text);
+    }
+  }
+}
+
+TEST(ConfigurationBuild, FreshPluginDescribesTheThreeTriggerOptions) {
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  expectWellFormed(config);
+  ASSERT_EQ(config.settingCount, 3u);
+  const char* names[] = {"Start Input Trigger", "Stop Input Trigger", "Output Triggers"};
+  for (int i = 0; i < 3; ++i) {
+    const Setting& setting = config.settings[i];
+    EXPECT_EQ(textOf(setting.name), names[i]);
+    EXPECT_FALSE(setting.readOnly);
+    EXPECT_EQ(setting.value.kind, BV_VALUE_KIND_BOOLEAN);
+    EXPECT_EQ(textOf(setting.value.text), "true");
+    EXPECT_EQ(setting.defaultValue.kind, BV_VALUE_KIND_BOOLEAN);
+    EXPECT_EQ(textOf(setting.defaultValue.text), "true");
+    EXPECT_EQ(textOf(setting.extraText), "");
+  }
+  EXPECT_EQ(config.componentCount, 0u);
+  expectSuccess(bv_free_configuration(&config));
+  EXPECT_TRUE(fake::interop().calls.empty()) << "building touches no device";
+}
+
+TEST(ConfigurationBuild, DescribesEachSensorWithPropertiesAndChannelRates) {
+  scriptDevice({2, 0});
+  fake::interop().answer("S1", 8, "");
+  fake::interop().answer("S1", 7, "");
+  fake::interop().sampleRates = {2000.0, 1925.93};
+  expectSuccess(bv_connect(nullptr));
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  expectWellFormed(config);
+  ASSERT_EQ(config.componentCount, 2u);
+
+  const ComponentDescription& first = config.components[0];
+  EXPECT_EQ(first.kind, 1);
+  EXPECT_EQ(textOf(first.name), "Orvane Kessra Sensor 0 (mode 0)");
+  ASSERT_EQ(first.propertyCount, 2u);
+  EXPECT_EQ(textOf(first.properties[0].name), "SID");
+  EXPECT_EQ(textOf(first.properties[0].value.text), "SN0");
+  EXPECT_EQ(textOf(first.properties[1].name), "Battery Percentage");
+  EXPECT_EQ(textOf(first.properties[1].value.text), "80%");
+  for (const Property& property : {first.properties[0], first.properties[1]}) {
+    EXPECT_TRUE(property.readOnly);
+    EXPECT_EQ(property.value.kind, BV_VALUE_KIND_TEXT);
+    EXPECT_EQ(property.defaultValue.kind, BV_VALUE_KIND_TEXT);
+    EXPECT_EQ(textOf(property.defaultValue.text), "<unknown>");
+  }
+  ASSERT_EQ(first.channelCount, 2u);
+  EXPECT_EQ(textOf(first.channels[1].name), "ch0.1");
+  EXPECT_EQ(first.channels[1].kind, 1);
+  EXPECT_EQ(first.channels[1].unit, 9);
+  EXPECT_EQ(first.channels[0].rate, 2000.0f);
+  EXPECT_EQ(first.channels[1].rate, 1925.9259033203125f);
+
+  const ComponentDescription& second = config.components[1];
+  EXPECT_EQ(second.channelCount, 0u);
+  EXPECT_NE(second.channels, nullptr) << "an empty array is still an allocation";
+  EXPECT_EQ(textOf(second.properties[0].value.text), "");
+  EXPECT_EQ(textOf(second.properties[1].value.text), "%");
+  bv_free_configuration(&config);
+}
+
+TEST(ConfigurationBuild, ChannelRateIsSamplesPerFrameOverTheFramePeriod) {
+  EXPECT_EQ(kessra::channelRate(27), 2000.0f);
+  EXPECT_EQ(kessra::channelRate(26), 1925.9259033203125f);
+  EXPECT_EQ(kessra::channelRate(0), 0.0f);
+}
+
+TEST(ConfigurationBuild, NeverDescribesMoreComponentsThanTheInventoryHolds) {
+  scriptDevice({1});
+  fake::interop().sensorCount = 3;  // the list starts only one sensor
+  fake::interop().channelsPerSensor = {1, 1, 1};
+  expectSuccess(bv_connect(nullptr));
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_EQ(config.componentCount, 1u);
+  bv_free_configuration(&config);
+  bv_disconnect();
+
+  fake::interop().sensorCount = -1;
+  expectSuccess(bv_connect(nullptr));
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_EQ(config.componentCount, 0u) << "a negative count is zero";
+  bv_free_configuration(&config);
+}
+
+TEST(ConfigurationRelease, ReleasesTheTreeInItsFixedOrder) {
+  scriptDevice({4});
+  expectSuccess(bv_connect(nullptr));
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  ASSERT_EQ(config.componentCount, 1u);
+
+  std::vector<const void*> expected;
+  for (const StringRef* text : textsOf(config.settings, 3)) expected.push_back(text->data);
+  expected.push_back(config.settings);
+  const ComponentDescription& component = config.components[0];
+  for (const StringRef* text : textsOf(component.properties, 2)) expected.push_back(text->data);
+  expected.push_back(component.properties);
+  for (uint64_t k = 0; k < 4; ++k) expected.push_back(component.channels[k].name.data);
+  expected.push_back(component.channels);
+  expected.push_back(component.name.data);
+  expected.push_back(config.components);
+
+  alloc::startLoggingReleases();
+  expectSuccess(bv_free_configuration(&config));
+  EXPECT_EQ(alloc::stopLoggingReleases(), expected);
+  EXPECT_EQ(config.settings, nullptr);
+  EXPECT_EQ(config.settingCount, 0u);
+  EXPECT_EQ(config.components, nullptr);
+  EXPECT_EQ(config.componentCount, 0u);
+
+  alloc::startLoggingReleases();
+  expectSuccess(bv_free_configuration(&config));
+  EXPECT_TRUE(alloc::stopLoggingReleases().empty()) << "a second free releases nothing";
+}
+
+TEST(ConfigurationRelease, ToleratesNullRecordsAndNullPointers) {
+  expectSuccess(bv_free_configuration(nullptr));
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  const char* cleared = config.settings[1].name.data;
+  config.settings[1].name = StringRef{nullptr, 0};  // a host cleared one text itself
+  const long live = alloc::liveAllocations();
+  expectSuccess(bv_free_configuration(&config));
+  EXPECT_EQ(alloc::liveAllocations(), live - 11 - 2);
+  delete[] cleared;
+  expectFailure(bv_get_configuration(nullptr), BV_MESSAGE_INVALID_ARGUMENT);
+}
+
+TEST(ConfigurationCache, FreshPluginCopiesBackItsInitialEmptyArrays) {
+  Configuration config{};
+  config.settingCount = 3;
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_NE(config.settings, nullptr);
+  EXPECT_EQ(config.settingCount, 0u);
+  EXPECT_NE(config.components, nullptr);
+  EXPECT_EQ(config.componentCount, 0u);
+  const long live = alloc::liveAllocations();
+  expectSuccess(bv_free_configuration(&config));
+  EXPECT_EQ(alloc::liveAllocations(), live - 2);
+}
+
+TEST(ConfigurationCache, SecondRequestWithTheSameRecordCopiesBackWithoutAllocating) {
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  const Configuration first = config;
+  const long made = alloc::allocationsMade();
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_EQ(alloc::allocationsMade(), made);
+  EXPECT_EQ(config.settings, first.settings);
+  EXPECT_EQ(config.components, first.components);
+  EXPECT_EQ(config.settingCount, 3u);
+  bv_free_configuration(&config);
+}
+
+// A host that frees its tree and asks again with a record that still says
+// three settings must get a new tree, never the storage it just released.
+TEST(ConfigurationCache, NeverHandsOutReleasedStorage) {
+  Configuration config{};
+  expectSuccess(bv_get_configuration(&config));
+  bv_free_configuration(&config);
+  config.settingCount = 3;
+  const long made = alloc::allocationsMade();
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_GT(alloc::allocationsMade(), made) << "a fresh build, not the released tree";
+  ASSERT_EQ(config.settingCount, 3u);
+  expectWellFormed(config);
+  EXPECT_EQ(textOf(config.settings[0].name), "Start Input Trigger");
+  expectSuccess(bv_free_configuration(&config));
+
+  Configuration initial{};
+  initial.settingCount = 3;
+  expectSuccess(bv_get_configuration(&initial));  // the initial empty arrays
+  bv_free_configuration(&initial);
+  initial.settingCount = 3;
+  expectSuccess(bv_get_configuration(&initial));
+  EXPECT_EQ(initial.settingCount, 3u) << "a fresh build, not the released empty arrays";
+  bv_free_configuration(&initial);
+}
+
+TEST(ConfigurationCache, AppliedRecordIsWhatTheNextCopyBackHandsOut) {
+  support::ThreeSettings host("true", "false", "true");
+  scriptDevice({1});
+  expectSuccess(bv_connect(&host.config));
+  Configuration config{};
+  config.settingCount = 3;
+  expectSuccess(bv_get_configuration(&config));
+  EXPECT_EQ(config.settings, host.settings);
+}
+
+TEST(ConfigurationAlloc, FailureLeavesRecordAndCacheUntouchedAndLeaksNothing) {
+  scriptDevice({3, 2});
+  expectSuccess(bv_connect(nullptr));
+  Configuration probe{};
+  const long before = alloc::allocationsMade();
+  expectSuccess(bv_get_configuration(&probe));
+  const long allocations = alloc::allocationsMade() - before;
+  bv_free_configuration(&probe);
+  Configuration cached{};
+  expectSuccess(bv_get_configuration(&cached));
+  for (long n = 0; n < allocations; ++n) {
+    Configuration config{};  // count 0: always a fresh build
+    const long live = alloc::liveAllocations();
+    alloc::failAllocation(n);
+    const PluginResult result = bv_get_configuration(&config);
+    alloc::failAllocation(-1);
+    expectFailure(result, BV_MESSAGE_OUT_OF_MEMORY);
+    EXPECT_EQ(config.settings, nullptr) << n;
+    EXPECT_EQ(alloc::liveAllocations(), live) << "leak after failing allocation " << n;
+    Configuration copy{};
+    copy.settingCount = 3;
+    bv_get_configuration(&copy);
+    EXPECT_EQ(copy.settings, cached.settings) << "the cache moved at allocation " << n;
+  }
+  bv_free_configuration(&cached);
+}
+
+}  // namespace
