@@ -1,0 +1,113 @@
+#include "settings.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace orvane_sim {
+namespace {
+
+template <typename Number>
+std::optional<Number> parseWhole(std::string_view text) {
+  Number value{};
+  const char* end = text.data() + text.size();
+  auto [rest, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || rest != end || text.empty()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The variables are read again on every open; a host that leaves a typo in
+// place should hear about it once, not on every connect.
+void noticeOnce(const char* variable, std::string_view value, std::string_view fallback) {
+  static std::map<std::string, std::string> reported;
+  auto& last = reported[variable];
+  if (last == value) {
+    return;
+  }
+  last = std::string(value);
+  std::fprintf(stderr, "Orvane Kessra simulator: ignoring %s=\"%.*s\", using %.*s\n", variable,
+               static_cast<int>(value.size()), value.data(), static_cast<int>(fallback.size()),
+               fallback.data());
+}
+
+// Unset and empty both mean "not given": shells make the two hard to tell apart.
+std::optional<std::string_view> variable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') {
+    return std::nullopt;
+  }
+  return std::string_view(value);
+}
+
+std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
+  std::vector<std::string_view> fields;
+  for (std::size_t from = 0;;) {
+    const std::size_t colon = text.find(':', from);
+    fields.push_back(text.substr(from, colon - from));
+    if (colon == std::string_view::npos) {
+      break;
+    }
+    from = colon + 1;
+  }
+  if (fields.size() != 3) {
+    return std::nullopt;
+  }
+  const auto sensor = parseWhole<int>(fields[0]);
+  const auto first = parseWhole<std::uint64_t>(fields[1]);
+  const auto count = parseWhole<std::uint64_t>(fields[2]);
+  if (!sensor || !first || !count || *sensor < 1 || *sensor > sensors || *count == 0) {
+    return std::nullopt;
+  }
+  return Dropout{*sensor, *first, *count};
+}
+
+}  // namespace
+
+Settings readSettings() {
+  Settings settings;
+  if (auto text = variable("ORVANE_SIM_SENSORS")) {
+    const auto sensors = parseWhole<int>(*text);
+    if (sensors && *sensors >= 1 && *sensors <= kMaxSensors) {
+      settings.sensors = *sensors;
+    } else {
+      noticeOnce("ORVANE_SIM_SENSORS", *text, "4 sensors (allowed: 1 to 16)");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_SEED")) {
+    if (const auto seed = parseWhole<std::uint64_t>(*text)) {
+      settings.seed = *seed;
+    } else {
+      noticeOnce("ORVANE_SIM_SEED", *text, "seed 1 (expected a decimal number)");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_DROPOUT")) {
+    settings.dropout = parseDropout(*text, settings.sensors);
+    if (!settings.dropout) {
+      noticeOnce("ORVANE_SIM_DROPOUT", *text,
+                 "no dropout (expected sensor:first-frame:frame-count, sensor 1 to the "
+                 "sensor count, count at least 1)");
+    }
+  }
+  return settings;
+}
+
+std::string describe(const Settings& settings) {
+  std::string text =
+      "sensors=" + std::to_string(settings.sensors) + " seed=" + std::to_string(settings.seed);
+  if (settings.dropout) {
+    text += " dropout=" + std::to_string(settings.dropout->sensor) + ":" +
+            std::to_string(settings.dropout->firstFrame) + ":" +
+            std::to_string(settings.dropout->frameCount);
+  } else {
+    text += " dropout=none";
+  }
+  return text;
+}
+
+}  // namespace orvane_sim

@@ -1,0 +1,37 @@
+// The simulator's own settings, read from the environment each time the
+// station is opened or scanned, so a host can change them between runs
+// without reloading the library.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace orvane_sim {
+
+inline constexpr int kDefaultSensors = 4;
+inline constexpr int kMaxSensors = 16;
+inline constexpr std::uint64_t kDefaultSeed = 1;
+
+// One sensor goes silent for a stretch of frames of every capture.
+struct Dropout {
+  int sensor = 0;                // 1-based slot
+  std::uint64_t firstFrame = 0;  // counted from the start of each capture
+  std::uint64_t frameCount = 0;
+};
+
+struct Settings {
+  int sensors = kDefaultSensors;
+  std::uint64_t seed = kDefaultSeed;
+  std::optional<Dropout> dropout;
+};
+
+// Reads ORVANE_SIM_SENSORS, ORVANE_SIM_SEED and ORVANE_SIM_DROPOUT. An
+// unusable value falls back to its default with a notice on stderr, given
+// once per variable and value rather than on every open.
+Settings readSettings();
+
+// "sensors=4 seed=1 dropout=none", the form the settings query reports.
+std::string describe(const Settings& settings);
+
+}  // namespace orvane_sim

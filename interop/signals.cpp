@@ -1,0 +1,173 @@
+#include "signals.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace orvane_sim {
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kDegPerRad = 180.0 / std::numbers::pi;
+constexpr double kRampS = 0.15;  // how long a contraction takes to build up or ease off
+
+// Surface EMG: a few microvolts at rest, tenths of a millivolt to about one
+// millivolt in a contraction, plus the amplifier's own floor.
+constexpr double kRestMv = 0.008;
+constexpr double kMinBurstMv = 0.3;
+constexpr double kMaxBurstMv = 0.9;
+constexpr double kAmplifierNoiseMv = 0.002;
+// Band-passing unit white noise to 20..450 Hz at this rate leaves roughly
+// this RMS; dividing by it makes the envelope read directly as RMS.
+constexpr double kBandRms = 0.68;
+
+constexpr double kAccNoiseG = 0.004;
+constexpr double kGyrNoiseDegS = 0.15;
+
+double smoothStep(double x) { return 0.5 - 0.5 * std::cos(std::numbers::pi * x); }
+double smoothStepSlope(double x) { return 0.5 * std::numbers::pi * std::sin(std::numbers::pi * x); }
+
+}  // namespace
+
+ContractionPattern::ContractionPattern(std::uint64_t seed, int slot)
+    : traits_(mix(seed, 0xC0117AC7ULL + static_cast<std::uint64_t>(slot))),
+      // A cycle of 2.2..2.8 s whose first onset comes within the first second,
+      // so any 3.5 s of a capture holds a whole burst and a stretch of rest.
+      period_(2.2 + 0.6 * unitFrom(mix(traits_, 1))),
+      onset_(0.4 + 0.6 * unitFrom(mix(traits_, 2))),
+      length_(0.8 + 0.4 * unitFrom(mix(traits_, 3))) {}
+
+std::int64_t ContractionPattern::burstIndex(double t) const {
+  return static_cast<std::int64_t>(std::floor((t - onset_) / period_));
+}
+
+double ContractionPattern::phase(double t) const {
+  return (t - onset_) - static_cast<double>(burstIndex(t)) * period_;
+}
+
+double ContractionPattern::envelope(double t) const {
+  const double p = phase(t);
+  if (p < kRampS) {
+    return smoothStep(p / kRampS);
+  }
+  if (p < length_ - kRampS) {
+    return 1.0;
+  }
+  if (p < length_) {
+    return 1.0 - smoothStep((p - (length_ - kRampS)) / kRampS);
+  }
+  return 0.0;
+}
+
+double ContractionPattern::envelopeSlope(double t) const {
+  const double p = phase(t);
+  if (p < kRampS) {
+    return smoothStepSlope(p / kRampS) / kRampS;
+  }
+  if (p >= length_ - kRampS && p < length_) {
+    return -smoothStepSlope((p - (length_ - kRampS)) / kRampS) / kRampS;
+  }
+  return 0.0;
+}
+
+double ContractionPattern::strength(double t) const {
+  return unitFrom(mix(traits_, static_cast<std::uint64_t>(burstIndex(t)) + 16));
+}
+
+Biquad Biquad::highPass(double cornerHz, double sampleRate) {
+  const double w = kTwoPi * cornerHz / sampleRate;
+  const double alpha = std::sin(w) / std::numbers::sqrt2;  // Q of 1/sqrt(2): Butterworth
+  const double a0 = 1.0 + alpha;
+  Biquad f;
+  f.b0_ = (1.0 + std::cos(w)) / 2.0 / a0;
+  f.b1_ = -(1.0 + std::cos(w)) / a0;
+  f.b2_ = f.b0_;
+  f.a1_ = -2.0 * std::cos(w) / a0;
+  f.a2_ = (1.0 - alpha) / a0;
+  return f;
+}
+
+Biquad Biquad::lowPass(double cornerHz, double sampleRate) {
+  const double w = kTwoPi * cornerHz / sampleRate;
+  const double alpha = std::sin(w) / std::numbers::sqrt2;  // Q of 1/sqrt(2): Butterworth
+  const double a0 = 1.0 + alpha;
+  Biquad f;
+  f.b0_ = (1.0 - std::cos(w)) / 2.0 / a0;
+  f.b1_ = (1.0 - std::cos(w)) / a0;
+  f.b2_ = f.b0_;
+  f.a1_ = -2.0 * std::cos(w) / a0;
+  f.a2_ = (1.0 - alpha) / a0;
+  return f;
+}
+
+double Biquad::step(double input) {
+  const double output = b0_ * input + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
+  x2_ = x1_;
+  x1_ = input;
+  y2_ = y1_;
+  y1_ = output;
+  return output;
+}
+
+SensorSignals::SensorSignals(std::uint64_t seed, int slot)
+    : pattern_(seed, slot),
+      noise_(mix(seed, 0x5EED0000ULL + static_cast<std::uint64_t>(slot))),
+      highPass_(Biquad::highPass(20.0, kEmgRate)),
+      lowPass_(Biquad::lowPass(450.0, kEmgRate)) {
+  const std::uint64_t traits = mix(seed, 0x1A7E0000ULL + static_cast<std::uint64_t>(slot));
+  // Where the sensor sits on the limb decides how gravity falls on its axes.
+  restTiltRad_ = (-0.6 + 1.2 * unitFrom(mix(traits, 1)));
+  swingRad_ = (25.0 + 20.0 * unitFrom(mix(traits, 2))) / kDegPerRad;
+  for (int axis = 0; axis < 2; ++axis) {
+    const auto salt = static_cast<std::uint64_t>(axis) * 3;
+    wobbleHz_[axis] = 0.1 + 0.25 * unitFrom(mix(traits, 3 + salt));
+    wobblePhase_[axis] = kTwoPi * unitFrom(mix(traits, 4 + salt));
+    wobbleRad_[axis] = (4.0 + 8.0 * unitFrom(mix(traits, 5 + salt))) / kDegPerRad;
+  }
+}
+
+void SensorSignals::generate(std::uint64_t frame, float* out) {
+  const double emgBase = static_cast<double>(frame) * kEmgPerFrame;
+  for (int i = 0; i < kEmgPerFrame; ++i) {
+    const double t = (emgBase + i) / kEmgRate;
+    const double band = lowPass_.step(highPass_.step(noise_.gaussian())) / kBandRms;
+    const double burstMv = kMinBurstMv + (kMaxBurstMv - kMinBurstMv) * pattern_.strength(t);
+    const double mv = kRestMv + burstMv * pattern_.envelope(t);
+    out[i] = static_cast<float>(mv * band + kAmplifierNoiseMv * noise_.gaussian());
+  }
+  float* imu = out + kEmgPerFrame;
+  const double imuBase = static_cast<double>(frame) * kImuPerFrame;
+  for (int j = 0; j < kImuPerFrame; ++j) {
+    float acc[3];
+    float gyr[3];
+    imuSample((imuBase + j) / kImuRate, acc, gyr);
+    for (int axis = 0; axis < 3; ++axis) {
+      imu[axis * kImuPerFrame + j] = acc[axis];
+      imu[(3 + axis) * kImuPerFrame + j] = gyr[axis];
+    }
+  }
+}
+
+// The contraction swings the limb about the sensor's Y axis, which tilts
+// gravity between X and Z; a slow sway about X and Z keeps the gyroscope
+// moving between contractions.
+void SensorSignals::imuSample(double t, float* acc, float* gyr) {
+  const double swing = swingRad_ * (0.5 + 0.5 * pattern_.strength(t));
+  const double pitch = restTiltRad_ + swing * pattern_.envelope(t);
+  const double pitchRate = swing * pattern_.envelopeSlope(t);
+  double sway[2];
+  double swayRate[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    const double w = kTwoPi * wobbleHz_[axis];
+    sway[axis] = wobbleRad_[axis] * std::sin(w * t + wobblePhase_[axis]);
+    swayRate[axis] = wobbleRad_[axis] * w * std::cos(w * t + wobblePhase_[axis]);
+  }
+  const double roll = sway[0];
+  acc[0] = static_cast<float>(-std::sin(pitch) + kAccNoiseG * noise_.gaussian());
+  acc[1] = static_cast<float>(std::cos(pitch) * std::sin(roll) + kAccNoiseG * noise_.gaussian());
+  acc[2] = static_cast<float>(std::cos(pitch) * std::cos(roll) + kAccNoiseG * noise_.gaussian());
+  gyr[0] = static_cast<float>(swayRate[0] * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
+  gyr[1] = static_cast<float>(pitchRate * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
+  gyr[2] = static_cast<float>(swayRate[1] * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
+}
+
+}  // namespace orvane_sim
