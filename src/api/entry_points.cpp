@@ -9,6 +9,7 @@
 #include "device/connection.h"
 #include "device/device_context.h"
 #include "kessra_plugin.h"
+#include "streaming/streaming.h"
 
 using namespace kessra;
 
@@ -81,6 +82,21 @@ PluginResult bv_free_configuration(Configuration* config) noexcept {
     releaseConfiguration(*config);
   }
   return success();
+}
+
+PluginResult bv_start_streaming(void) noexcept {
+  return callGuarded([] { return startStreaming(); });
+}
+
+PluginResult bv_stop_streaming(void) noexcept {
+  return callGuarded([] { return stopStreaming(); });
+}
+
+PluginResult bv_read_samples(SampleCallback callback) noexcept {
+  if (callback == nullptr) {
+    return failure(BV_MESSAGE_INVALID_ARGUMENT);
+  }
+  return callGuarded([callback] { return readSamples(callback); });
 }
 
 }  // extern "C"

@@ -7,6 +7,17 @@
 #include <cstdlib>
 #include <new>
 
+// ThreadSanitizer's runtime owns operator new; under it the counting and
+// failing allocator is left out and the tests that need it skip.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KESSRA_NO_ALLOCATOR_REPLACEMENT
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define KESSRA_NO_ALLOCATOR_REPLACEMENT
+#endif
+
 namespace alloc {
 
 namespace {
@@ -76,6 +87,14 @@ void release(void* memory) noexcept {
 Untracked::Untracked() noexcept { ++t_untrackedDepth; }
 Untracked::~Untracked() { --t_untrackedDepth; }
 
+bool replacesAllocator() noexcept {
+#ifdef KESSRA_NO_ALLOCATOR_REPLACEMENT
+  return false;
+#else
+  return true;
+#endif
+}
+
 void failAllocation(long n) noexcept { g_countdown = n < 0 ? -1 : n; }
 bool failureArmed() noexcept { return g_countdown.load() >= 0; }
 long liveAllocations() noexcept { return g_live.load(); }
@@ -93,6 +112,8 @@ std::vector<const void*> stopLoggingReleases() {
 }
 
 }  // namespace alloc
+
+#ifndef KESSRA_NO_ALLOCATOR_REPLACEMENT
 
 void* operator new(std::size_t size) {
   void* memory = alloc::allocate(size);
@@ -118,3 +139,5 @@ void operator delete(void* memory, std::size_t) noexcept { alloc::release(memory
 void operator delete[](void* memory, std::size_t) noexcept { alloc::release(memory); }
 void operator delete(void* memory, const std::nothrow_t&) noexcept { alloc::release(memory); }
 void operator delete[](void* memory, const std::nothrow_t&) noexcept { alloc::release(memory); }
+
+#endif  // KESSRA_NO_ALLOCATOR_REPLACEMENT

@@ -7,6 +7,10 @@
 
 namespace alloc {
 
+// False in builds whose sanitizer owns operator new; tests that count or
+// fail allocations skip there.
+bool replacesAllocator() noexcept;
+
 // The allocation n steps from now (0 = the very next) throws std::bad_alloc;
 // later ones succeed again. A negative n disarms it.
 void failAllocation(long n) noexcept;

@@ -68,6 +68,7 @@ void orvane_start() {
   alloc::Untracked untracked;
   auto lock = guard();
   fake::record("start");
+  interop().startReturnedAt = std::chrono::steady_clock::now();
 }
 
 void orvane_stop() {

@@ -3,6 +3,7 @@
 // answers and read back every call it received, in order.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -35,6 +36,7 @@ struct Interop {
   std::function<void()> onPoll;  // runs inside each poll, before it answers
 
   std::vector<std::string> calls;
+  std::chrono::steady_clock::time_point startReturnedAt;  // as late as possible in start
 
   void answer(const std::string& identifier, int code, std::optional<std::string> text) {
     answers[{identifier, code}] = std::move(text);

@@ -138,6 +138,7 @@ TEST(ConfigurationBuild, NeverDescribesMoreComponentsThanTheInventoryHolds) {
 }
 
 TEST(ConfigurationRelease, ReleasesTheTreeInItsFixedOrder) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({4});
   expectSuccess(bv_connect(nullptr));
   Configuration config{};
@@ -169,6 +170,7 @@ TEST(ConfigurationRelease, ReleasesTheTreeInItsFixedOrder) {
 }
 
 TEST(ConfigurationRelease, ToleratesNullRecordsAndNullPointers) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   expectSuccess(bv_free_configuration(nullptr));
   Configuration config{};
   expectSuccess(bv_get_configuration(&config));
@@ -182,6 +184,7 @@ TEST(ConfigurationRelease, ToleratesNullRecordsAndNullPointers) {
 }
 
 TEST(ConfigurationCache, FreshPluginCopiesBackItsInitialEmptyArrays) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   Configuration config{};
   config.settingCount = 3;
   expectSuccess(bv_get_configuration(&config));
@@ -195,6 +198,7 @@ TEST(ConfigurationCache, FreshPluginCopiesBackItsInitialEmptyArrays) {
 }
 
 TEST(ConfigurationCache, SecondRequestWithTheSameRecordCopiesBackWithoutAllocating) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   Configuration config{};
   expectSuccess(bv_get_configuration(&config));
   const Configuration first = config;
@@ -210,6 +214,7 @@ TEST(ConfigurationCache, SecondRequestWithTheSameRecordCopiesBackWithoutAllocati
 // A host that frees its tree and asks again with a record that still says
 // three settings must get a new tree, never the storage it just released.
 TEST(ConfigurationCache, NeverHandsOutReleasedStorage) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   Configuration config{};
   expectSuccess(bv_get_configuration(&config));
   bv_free_configuration(&config);
@@ -243,6 +248,7 @@ TEST(ConfigurationCache, AppliedRecordIsWhatTheNextCopyBackHandsOut) {
 }
 
 TEST(ConfigurationAlloc, FailureLeavesRecordAndCacheUntouchedAndLeaksNothing) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({3, 2});
   expectSuccess(bv_connect(nullptr));
   Configuration probe{};

@@ -124,6 +124,7 @@ TEST(Connect, OptionsSurviveDisconnectAndReconnect) {
 }
 
 TEST(Connect, OutOfMemoryLeavesThePluginDisconnectedAndUsable) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({3, 2});
   const long before = alloc::allocationsMade();
   expectSuccess(bv_connect(nullptr));
@@ -189,6 +190,7 @@ TEST(Scan, WhileConnectedReplacesTheInventoryAndAppliesTheRecord) {
 }
 
 TEST(Scan, OutOfMemoryKeepsThePreviousInventory) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({1});
   expectSuccess(bv_connect(nullptr));
   scriptDevice({2, 2});

@@ -8,8 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "failing_allocator.h"
 #include "fake_interop.h"
 #include "kessra_plugin.h"
+
+// For tests that count or fail allocations.
+#define SKIP_WITHOUT_COUNTING_ALLOCATOR()                                         \
+  do {                                                                            \
+    if (!alloc::replacesAllocator()) GTEST_SKIP() << "allocator not replaceable"; \
+  } while (0)
 
 namespace support {
 

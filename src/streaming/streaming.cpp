@@ -1,0 +1,112 @@
+#include "streaming/streaming.h"
+
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "api/boundary.h"
+#include "device/device_context.h"
+#include "device/orvane_interop.h"
+#include "inventory/inventory.h"
+
+namespace kessra {
+
+namespace {
+
+constexpr std::int32_t kSampleKind = 1;
+
+void waitForDeviceToSettle() {
+  const auto deadline = std::chrono::steady_clock::now() + kStartSettleTime;
+  // A sleep may end early; sleep again for whatever remains.
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_until(deadline);
+  }
+}
+
+// Hands one channel's share of the frame to the host. A negative count is
+// delivered as an empty block and does not move the sample position.
+std::int64_t deliverChannel(const SensorComponent& component, SensorChannel& channel,
+                            std::int32_t sampleCount, const float* samples,
+                            SampleCallback callback) {
+  const std::int64_t n = sampleCount > 0 ? sampleCount : 0;
+  std::unique_ptr<float[]> values;
+  if (n > 0) {
+    values = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(n));
+    // memcpy, not assignment: the host gets every bit pattern unchanged,
+    // signalling NaNs included.
+    std::memcpy(values.get(), samples, static_cast<std::size_t>(n) * sizeof(float));
+  }
+  const SampleBlock block{channel.samplesDelivered, kSampleKind, values.get(),
+                          static_cast<std::uint64_t>(n)};
+  callback(component.name.c_str(), channel.name.c_str(), &block);
+  channel.samplesDelivered += static_cast<std::uint64_t>(n);
+  return n;
+}
+
+// One callback per inventory channel, in inventory order; channel j takes
+// entry j of the counts and the next values in turn.
+// A frame without arrays would be a fault of the interop library; its
+// channels then get empty blocks rather than a crash.
+void deliverFrame(const OrvaneFrameBuf& frame, SampleCallback callback) {
+  const bool hasSamples = frame.sampleCounts != nullptr && frame.samples != nullptr;
+  std::size_t channelPosition = 0;
+  std::size_t samplePosition = 0;
+  for (SensorComponent& component : inventory()) {
+    for (SensorChannel& channel : component.channels) {
+      const std::int32_t count = hasSamples ? frame.sampleCounts[channelPosition] : 0;
+      const float* values = count > 0 ? frame.samples + samplePosition : nullptr;
+      samplePosition +=
+          static_cast<std::size_t>(deliverChannel(component, channel, count, values, callback));
+      ++channelPosition;
+    }
+  }
+}
+
+}  // namespace
+
+PluginResult startStreaming() {
+  DeviceContext& context = deviceContext();
+  if (context.state == BV_STATE_STREAMING) {
+    return failure(BV_MESSAGE_ALREADY_STREAMING);
+  }
+  if (context.state == BV_STATE_DISCONNECTED) {
+    return failure(BV_MESSAGE_START_NOT_CONNECTED);
+  }
+  for (SensorComponent& component : inventory()) {
+    for (SensorChannel& channel : component.channels) {
+      channel.samplesDelivered = 0;
+    }
+  }
+  orvane_start();
+  waitForDeviceToSettle();
+  context.state = BV_STATE_STREAMING;
+  return success();
+}
+
+PluginResult stopStreaming() {
+  DeviceContext& context = deviceContext();
+  if (context.state != BV_STATE_STREAMING) {
+    return failure(BV_MESSAGE_NOT_STREAMING);
+  }
+  context.drainRequested = true;
+  orvane_stop();
+  context.state = BV_STATE_CONNECTED;
+  return success();
+}
+
+PluginResult readSamples(SampleCallback callback) {
+  DeviceContext& context = deviceContext();
+  // The flag is read anew after every frame, so a stop during delivery, from
+  // the callback or from another thread, turns this call into a drain.
+  do {
+    OrvaneFrameBuf frame{};
+    if (!orvane_pollData(frame)) {
+      context.drainRequested = false;
+      return success();
+    }
+    deliverFrame(frame, callback);
+  } while (context.drainRequested);
+  return success();
+}
+
+}  // namespace kessra
