@@ -1,0 +1,76 @@
+#include "channel_layout.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "results.h"
+
+namespace bvhost {
+
+std::uint64_t samplesPerFrame(double rate) {
+  if (!(rate > 0.0) || !std::isfinite(rate)) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(std::llround(rate * kFramePeriodSeconds));
+}
+
+std::vector<ChannelInfo> channelLayout(const Configuration& config) {
+  std::vector<ChannelInfo> channels;
+  if (config.components == nullptr) {
+    return channels;
+  }
+  for (std::uint64_t c = 0; c < config.componentCount; ++c) {
+    const ComponentDescription& component = config.components[c];
+    if (component.channels == nullptr) {
+      continue;
+    }
+    for (std::uint64_t k = 0; k < component.channelCount; ++k) {
+      const ChannelDescription& description = component.channels[k];
+      ChannelInfo info;
+      info.componentIndex = static_cast<std::size_t>(c);
+      info.component = std::string(view(component.name));
+      info.channel = std::string(view(description.name));
+      info.unit = description.unit;
+      info.rate = static_cast<double>(description.rate);
+      info.samplesPerFrame = samplesPerFrame(info.rate);
+      channels.push_back(std::move(info));
+    }
+  }
+  return channels;
+}
+
+std::string shortLabel(const ChannelInfo& channel) {
+  return "S" + std::to_string(channel.componentIndex + 1) + " " + channel.channel;
+}
+
+ChannelRouter::ChannelRouter(const std::vector<ChannelInfo>& channels) : channels_(channels) {}
+
+std::optional<std::size_t> ChannelRouter::route(const char* component, const char* channel) {
+  if (channels_.empty() || component == nullptr || channel == nullptr) {
+    return std::nullopt;
+  }
+  auto matches = [&](std::size_t index) {
+    return channels_[index].component == component && channels_[index].channel == channel;
+  };
+  std::optional<std::size_t> found;
+  if (matches(position_)) {
+    found = position_;
+  } else {
+    for (std::size_t index = 0; index < channels_.size(); ++index) {
+      if (matches(index)) {
+        found = index;
+        break;
+      }
+    }
+  }
+  if (found) {
+    position_ = *found + 1;
+    if (position_ == channels_.size()) {
+      position_ = 0;
+      ++frames_;
+    }
+  }
+  return found;
+}
+
+}  // namespace bvhost

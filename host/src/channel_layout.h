@@ -1,0 +1,52 @@
+// The channels a connected plug-in describes, flattened in inventory order,
+// and the routing of each sample callback to one of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kessra_plugin.h"
+
+namespace bvhost {
+
+// One device frame; a channel's rate is a whole number of samples per frame.
+inline constexpr double kFramePeriodSeconds = 0.0135;
+
+struct ChannelInfo {
+  std::size_t componentIndex = 0;
+  std::string component;
+  std::string channel;
+  std::int32_t unit = 0;
+  double rate = 0.0;
+  std::uint64_t samplesPerFrame = 0;
+};
+
+std::uint64_t samplesPerFrame(double rate);
+
+std::vector<ChannelInfo> channelLayout(const Configuration& config);
+
+// Short, unique per recording: "S<component number> <channel name>".
+std::string shortLabel(const ChannelInfo& channel);
+
+// The plug-in calls back once per channel per frame in inventory order, so
+// the expected channel is the next one in the cycle; names are checked, and
+// looked up only when the order is not the expected one.
+class ChannelRouter {
+ public:
+  explicit ChannelRouter(const std::vector<ChannelInfo>& channels);
+
+  // Each read call starts a frame afresh.
+  void beginRead() { position_ = 0; }
+  std::optional<std::size_t> route(const char* component, const char* channel);
+  std::uint64_t frames() const { return frames_; }
+
+ private:
+  const std::vector<ChannelInfo>& channels_;
+  std::size_t position_ = 0;
+  std::uint64_t frames_ = 0;
+};
+
+}  // namespace bvhost

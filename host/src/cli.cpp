@@ -1,0 +1,249 @@
+#include "cli.h"
+
+#include <cmath>
+#include <regex>
+
+#include "exit_codes.h"
+
+namespace bvhost {
+namespace {
+
+class ArgumentReader {
+ public:
+  ArgumentReader(const std::vector<std::string>& arguments, std::size_t start)
+      : arguments_(arguments), next_(start) {}
+
+  bool done() const { return next_ >= arguments_.size(); }
+
+  // Splits "--name=value" so both spellings work.
+  std::string option() {
+    std::string argument = arguments_[next_++];
+    pendingValue_.reset();
+    const auto equals = argument.find('=');
+    if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      pendingValue_ = argument.substr(equals + 1);
+      argument.resize(equals);
+    }
+    return argument;
+  }
+
+  std::string value(const std::string& option) {
+    if (pendingValue_) {
+      std::string value = *pendingValue_;
+      pendingValue_.reset();
+      return value;
+    }
+    if (done()) {
+      throw UsageError("option " + option + " needs a value");
+    }
+    return arguments_[next_++];
+  }
+
+ private:
+  const std::vector<std::string>& arguments_;
+  std::size_t next_;
+  std::optional<std::string> pendingValue_;
+};
+
+bool parseSwitch(const std::string& option, const std::string& value) {
+  if (value == "on") {
+    return true;
+  }
+  if (value == "off") {
+    return false;
+  }
+  throw UsageError("option " + option + " takes on or off, not '" + value + "'");
+}
+
+OutputFormat parseFormat(const std::string& value) {
+  if (value == "csv") {
+    return OutputFormat::Csv;
+  }
+  if (value == "edf") {
+    return OutputFormat::Edf;
+  }
+  if (value == "bdf") {
+    return OutputFormat::Bdf;
+  }
+  throw UsageError("option --format takes csv, edf or bdf, not '" + value + "'");
+}
+
+std::optional<OutputFormat> formatFromExtension(const std::string& path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
+    return std::nullopt;
+  }
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (extension == "csv") {
+    return OutputFormat::Csv;
+  }
+  if (extension == "edf") {
+    return OutputFormat::Edf;
+  }
+  if (extension == "bdf") {
+    return OutputFormat::Bdf;
+  }
+  return std::nullopt;
+}
+
+double parseSeconds(const std::string& value) {
+  std::size_t used = 0;
+  double seconds = 0.0;
+  try {
+    seconds = std::stod(value, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != value.size() || value.empty() || !std::isfinite(seconds) || seconds <= 0.0 ||
+      seconds > 7 * 24 * 3600.0) {
+    throw UsageError("option --seconds takes a number of seconds above 0 (at most a week), not '" +
+                     value + "'");
+  }
+  return seconds;
+}
+
+std::uint64_t parseSeed(const std::string& value) {
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+      value.size() > 19) {
+    throw UsageError("option --seed takes a whole number, not '" + value + "'");
+  }
+  return std::stoull(value);
+}
+
+std::string pluginArgument(const std::vector<std::string>& arguments, const std::string& command) {
+  if (arguments.size() < 2 || arguments[1].rfind("--", 0) == 0) {
+    throw UsageError(command + " needs the plug-in library: bvhost " + command + " PLUGIN.so");
+  }
+  return arguments[1];
+}
+
+RecordOptions parseRecord(const std::vector<std::string>& arguments) {
+  RecordOptions options;
+  options.plugin = pluginArgument(arguments, "record");
+  std::vector<std::string> outputs;
+  std::optional<OutputFormat> format;
+  bool haveSeconds = false;
+  ArgumentReader reader(arguments, 2);
+  while (!reader.done()) {
+    const std::string option = reader.option();
+    if (option == "--seconds") {
+      options.seconds = parseSeconds(reader.value(option));
+      haveSeconds = true;
+    } else if (option == "--out") {
+      outputs.push_back(reader.value(option));
+      if (outputs.back().empty()) {
+        throw UsageError("option --out needs a file name");
+      }
+    } else if (option == "--format") {
+      format = parseFormat(reader.value(option));
+    } else if (option == "--start-trigger") {
+      options.triggers.startInput = parseSwitch(option, reader.value(option));
+    } else if (option == "--stop-trigger") {
+      options.triggers.stopInput = parseSwitch(option, reader.value(option));
+    } else if (option == "--output-triggers") {
+      options.triggers.outputTriggers = parseSwitch(option, reader.value(option));
+    } else {
+      throw UsageError("record does not know the option '" + option + "'");
+    }
+  }
+  if (!haveSeconds) {
+    throw UsageError("record needs --seconds S");
+  }
+  if (outputs.empty()) {
+    throw UsageError("record needs --out FILE");
+  }
+  if (format && outputs.size() > 1) {
+    throw UsageError(
+        "--format applies to a single --out; with several, each file's extension "
+        "(.csv, .edf, .bdf) gives its format");
+  }
+  for (const auto& path : outputs) {
+    const auto chosen = format ? format : formatFromExtension(path);
+    if (!chosen) {
+      throw UsageError("cannot tell the format of '" + path +
+                       "' from its extension; give --format csv, edf or bdf");
+    }
+    for (const auto& earlier : options.outputs) {
+      if (earlier.path == path) {
+        throw UsageError("--out " + path + " is given twice");
+      }
+    }
+    options.outputs.push_back(OutputFile{path, *chosen});
+  }
+  return options;
+}
+
+ValidateRequest parseValidate(const std::vector<std::string>& arguments) {
+  ValidateRequest request;
+  request.plugin = pluginArgument(arguments, "validate");
+  ArgumentReader reader(arguments, 2);
+  while (!reader.done()) {
+    const std::string option = reader.option();
+    if (option == "--seed") {
+      request.seed = parseSeed(reader.value(option));
+    } else if (option == "--only") {
+      request.only = reader.value(option);
+      try {
+        std::regex check(*request.only, std::regex::extended);
+      } catch (const std::regex_error& error) {
+        throw UsageError("option --only takes a regular expression; '" + *request.only +
+                         "' is not one (" + error.what() + ")");
+      }
+    } else {
+      throw UsageError("validate does not know the option '" + option + "'");
+    }
+  }
+  return request;
+}
+
+}  // namespace
+
+std::string usageText() {
+  return std::string(
+             "bvhost: the reference host for Orvane Kessra device plug-ins\n"
+             "\n"
+             "Usage:\n"
+             "  bvhost info PLUGIN.so\n"
+             "      identity, actions, settings, sensors and channels of the plug-in\n"
+             "  bvhost record PLUGIN.so --seconds S --out FILE [--out FILE...]\n"
+             "        [--format csv|edf|bdf] [--start-trigger on|off] [--stop-trigger on|off]\n"
+             "        [--output-triggers on|off]\n"
+             "      streams for S seconds into CSV, EDF+ or BDF+ files, then prints a\n"
+             "      summary per channel; the format comes from --format (one --out) or\n"
+             "      else from each file's extension; the triggers default to on\n"
+             "  bvhost validate PLUGIN.so [--seed N] [--only REGEX]\n"
+             "      conformance checks, each in its own process with a time limit;\n"
+             "      --only runs the checks whose name matches REGEX (POSIX extended)\n"
+             "  bvhost --help\n"
+             "\n") +
+         kExitCodeTable;
+}
+
+Request parseCommandLine(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) {
+    throw UsageError("no command given");
+  }
+  const std::string& command = arguments[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    return HelpRequest{};
+  }
+  if (command == "info") {
+    InfoRequest request{pluginArgument(arguments, "info")};
+    if (arguments.size() > 2) {
+      throw UsageError("info takes no options, but got '" + arguments[2] + "'");
+    }
+    return request;
+  }
+  if (command == "record") {
+    return parseRecord(arguments);
+  }
+  if (command == "validate") {
+    return parseValidate(arguments);
+  }
+  throw UsageError("unknown command '" + command + "'");
+}
+
+}  // namespace bvhost

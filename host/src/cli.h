@@ -1,0 +1,39 @@
+// The command line of bvhost, parsed into one request per subcommand.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "recorder.h"
+
+namespace bvhost {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct HelpRequest {};
+
+struct InfoRequest {
+  std::string plugin;
+};
+
+struct ValidateRequest {
+  std::string plugin;
+  std::optional<std::uint64_t> seed;
+  std::optional<std::string> only;
+};
+
+using Request = std::variant<HelpRequest, InfoRequest, RecordOptions, ValidateRequest>;
+
+// Throws UsageError naming the offending argument.
+Request parseCommandLine(const std::vector<std::string>& arguments);
+
+std::string usageText();
+
+}  // namespace bvhost

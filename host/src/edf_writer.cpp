@@ -1,0 +1,229 @@
+#include "edf_writer.h"
+
+#include <edflib.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace bvhost {
+namespace {
+
+// EDFlib takes the record duration in units of 10 microseconds.
+constexpr int kRecordDurationUnits = 1350;
+// EDFlib takes annotation onsets in units of 100 microseconds.
+constexpr double kAnnotationUnitsPerSecond = 10000.0;
+// Annotations are stored one per annotation signal per record; a short
+// recording with many notes needs more than the one EDFlib starts with.
+constexpr int kAnnotationSignals = 4;
+
+std::string openErrorText(int code) {
+  switch (code) {
+    case EDFLIB_MALLOC_ERROR:
+      return "out of memory";
+    case EDFLIB_NO_SUCH_FILE_OR_DIRECTORY:
+      return "cannot create the file";
+    case EDFLIB_MAXFILES_REACHED:
+      return "too many files open";
+    case EDFLIB_FILE_ALREADY_OPENED:
+      return "the file is already open";
+    case EDFLIB_NUMBER_OF_SIGNALS_INVALID:
+      return "invalid number of signals";
+    default:
+      return "EDFlib error " + std::to_string(code);
+  }
+}
+
+}  // namespace
+
+std::string edfLabel(const ChannelInfo& channel) { return shortLabel(channel).substr(0, 16); }
+
+EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
+                     const RecordingInfo& info)
+    : path_(path), channels_(channels), signalOf_(channels.size(), -1) {
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    const ChannelInfo& channel = channels_[i];
+    if (channel.samplesPerFrame == 0) {
+      leftOut_.push_back(edfLabel(channel));
+      continue;
+    }
+    signalOf_[i] = static_cast<int>(signals_.size());
+    signals_.push_back(Signal{i,
+                              static_cast<int>(channel.samplesPerFrame),
+                              physicalRange(channel.unit),
+                              {},
+                              0,
+                              0,
+                              0,
+                              false});
+  }
+  if (signals_.empty()) {
+    throw OutputError("cannot write " + path + ": no channel reports samples per frame, and an " +
+                      (bdf ? "BDF+" : "EDF+") + " file needs at least one signal");
+  }
+  if (signals_.size() > EDFLIB_MAXSIGNALS) {
+    throw OutputError("cannot write " + path + ": " + std::to_string(signals_.size()) +
+                      " signals, EDFlib takes at most " + std::to_string(EDFLIB_MAXSIGNALS));
+  }
+  handle_ =
+      edfopen_file_writeonly(path.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS,
+                             static_cast<int>(signals_.size()));
+  if (handle_ < 0) {
+    const int code = handle_;
+    handle_ = -1;
+    throw OutputError("cannot create " + path + ": " + openErrorText(code));
+  }
+  const int digitalMax = bdf ? 8388607 : 32767;
+  const int digitalMin = bdf ? -8388608 : -32768;
+  bool ok = edf_set_datarecord_duration(handle_, kRecordDurationUnits) == 0 &&
+            edf_set_number_of_annotation_signals(handle_, kAnnotationSignals) == 0;
+  for (std::size_t s = 0; s < signals_.size() && ok; ++s) {
+    const int signal = static_cast<int>(s);
+    const ChannelInfo& channel = channels_[signals_[s].channel];
+    const std::string transducer = channel.component.substr(0, 80);
+    ok = edf_set_samplefrequency(handle_, signal, signals_[s].samplesPerRecord) == 0 &&
+         edf_set_physical_maximum(handle_, signal, signals_[s].range.maximum) == 0 &&
+         edf_set_physical_minimum(handle_, signal, signals_[s].range.minimum) == 0 &&
+         edf_set_digital_maximum(handle_, signal, digitalMax) == 0 &&
+         edf_set_digital_minimum(handle_, signal, digitalMin) == 0 &&
+         edf_set_label(handle_, signal, edfLabel(channel).c_str()) == 0 &&
+         edf_set_physical_dimension(handle_, signal, edfDimension(channel.unit).c_str()) == 0 &&
+         edf_set_transducer(handle_, signal, transducer.c_str()) == 0;
+  }
+  std::tm local{};
+  localtime_r(&info.start, &local);
+  const std::string equipment = (info.pluginName + " " + info.pluginVersion).substr(0, 40);
+  ok = ok &&
+       edf_set_startdatetime(handle_, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                             local.tm_hour, local.tm_min, local.tm_sec) == 0 &&
+       edf_set_equipment(handle_, equipment.c_str()) == 0 &&
+       edf_set_recording_additional(handle_, "recorded by bvhost") == 0;
+  if (!ok) {
+    edfclose_file(handle_);
+    handle_ = -1;
+    throw OutputError("cannot set up the header of " + path);
+  }
+  for (const auto& label : leftOut_) {
+    annotate(0.0, "no signal: " + label);
+  }
+}
+
+EdfWriter::~EdfWriter() {
+  if (handle_ >= 0) {
+    edfclose_file(handle_);
+  }
+}
+
+void EdfWriter::annotate(double onsetSeconds, const std::string& text) {
+  const auto onset = static_cast<long long>(std::llround(onsetSeconds * kAnnotationUnitsPerSecond));
+  edfwrite_annotation_utf8(handle_, onset, -1, text.c_str());
+}
+
+void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
+                      std::uint64_t count) {
+  const int index = signalOf_[channel];
+  if (index < 0 || handle_ < 0) {
+    return;
+  }
+  Signal& signal = signals_[static_cast<std::size_t>(index)];
+  if (count != static_cast<std::uint64_t>(signal.samplesPerRecord) && !signal.offSizeAnnotated) {
+    signal.offSizeAnnotated = true;
+    const double onset = static_cast<double>(signal.written + signal.pending.size()) /
+                         signal.samplesPerRecord * kFramePeriodSeconds;
+    annotate(onset, edfLabel(channels_[channel]) + ": frame of " + std::to_string(count));
+  }
+  for (std::uint64_t i = 0; i < count; ++i) {
+    double value = static_cast<double>(values[i]);
+    if (std::isnan(value)) {
+      ++signal.clipped;
+      value = 0.0;
+    } else if (value > signal.range.maximum || value < signal.range.minimum) {
+      ++signal.clipped;
+      value = std::clamp(value, signal.range.minimum, signal.range.maximum);
+    }
+    signal.pending.push_back(value);
+  }
+  writeFullRecords();
+}
+
+void EdfWriter::writeFullRecords() {
+  for (;;) {
+    for (const auto& signal : signals_) {
+      if (signal.pending.size() < static_cast<std::size_t>(signal.samplesPerRecord)) {
+        return;
+      }
+    }
+    for (std::size_t s = 0; s < signals_.size(); ++s) {
+      Signal& signal = signals_[s];
+      const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
+      record_.assign(signal.pending.begin(), signal.pending.begin() + static_cast<long>(n));
+      signal.pending.erase(signal.pending.begin(), signal.pending.begin() + static_cast<long>(n));
+      if (edfwrite_physical_samples(handle_, record_.data()) != 0) {
+        throw OutputError("writing " + path_ + " failed");
+      }
+      signal.written += n;
+    }
+    ++records_;
+  }
+}
+
+void EdfWriter::close() {
+  if (handle_ < 0) {
+    return;
+  }
+  std::size_t recordsLeft = 0;
+  for (const auto& signal : signals_) {
+    const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
+    recordsLeft = std::max(recordsLeft, (signal.pending.size() + n - 1) / n);
+  }
+  std::uint64_t paddedSignals = 0;
+  for (auto& signal : signals_) {
+    const std::size_t target = recordsLeft * static_cast<std::size_t>(signal.samplesPerRecord);
+    if (signal.pending.size() < target) {
+      signal.padded = target - signal.pending.size();
+      ++paddedSignals;
+      signal.pending.resize(target, 0.0);
+    }
+  }
+  if (paddedSignals > 0) {
+    // The padding starts where the last real samples end; for a channel that
+    // ran short it starts earlier, so the earliest is the honest onset.
+    double onset = static_cast<double>(records_ + recordsLeft) * kFramePeriodSeconds;
+    for (const auto& signal : signals_) {
+      if (signal.padded > 0) {
+        const double end =
+            static_cast<double>(signal.written + signal.pending.size() - signal.padded) /
+            signal.samplesPerRecord * kFramePeriodSeconds;
+        onset = std::min(onset, end);
+      }
+    }
+    annotate(onset, "padding: zeros in " + std::to_string(paddedSignals) + " signal(s)");
+  }
+  writeFullRecords();
+  const int result = edfclose_file(handle_);
+  handle_ = -1;
+  if (result != 0) {
+    throw OutputError("closing " + path_ + " failed");
+  }
+}
+
+std::vector<std::string> EdfWriter::notes() const {
+  std::vector<std::string> notes;
+  for (const auto& label : leftOut_) {
+    notes.push_back(path_ + ": left out " + label + ": it reports no samples per frame");
+  }
+  for (const auto& signal : signals_) {
+    const std::string label = edfLabel(channels_[signal.channel]);
+    if (signal.clipped > 0) {
+      notes.push_back(path_ + ": " + std::to_string(signal.clipped) + " sample(s) of " + label +
+                      " outside [" + std::to_string(signal.range.minimum) + ", " +
+                      std::to_string(signal.range.maximum) + "] were clipped");
+    }
+    if (signal.padded > 0) {
+      notes.push_back(path_ + ": last record of " + label + " padded with " +
+                      std::to_string(signal.padded) + " zero sample(s)");
+    }
+  }
+  return notes;
+}
+
+}  // namespace bvhost

@@ -1,0 +1,33 @@
+// Exit codes of bvhost; `bvhost --help` lists the same table.
+#pragma once
+
+namespace bvhost {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  // validate: a check failed; record: the plug-in broke a rule while
+  // streaming (a gap in firstIndex, a block naming an unknown channel).
+  kExitRuleBroken = 1,
+  kExitUsage = 2,
+  kExitCannotLoad = 3,
+  kExitNotAPlugin = 4,
+  kExitPluginRefused = 5,
+  kExitOutputFailed = 6,
+  kExitInterrupted = 130,
+  kExitTerminated = 143,
+};
+
+inline constexpr const char* kExitCodeTable =
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    the plug-in broke a rule (validate: a check failed; record: a gap in\n"
+    "       firstIndex or a block for a channel it never described)\n"
+    "  2    bad command line: unknown command or option, bad option value\n"
+    "  3    the plug-in file is missing or cannot be loaded as a shared library\n"
+    "  4    the library is no plug-in: it lacks some of the sixteen bv_* entry points\n"
+    "  5    the plug-in refused a call that the command needs (for example bv_connect)\n"
+    "  6    the output file could not be written\n"
+    "  130  record stopped by SIGINT; the file is complete and closed\n"
+    "  143  record stopped by SIGTERM; the file is complete and closed\n";
+
+}  // namespace bvhost

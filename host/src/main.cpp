@@ -1,0 +1,57 @@
+// bvhost: the reference host. Parses the command line, runs one command, and
+// turns every failure into a message and a documented exit code.
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli.h"
+#include "exit_codes.h"
+#include "info_command.h"
+#include "plugin_loader.h"
+#include "results.h"
+#include "sample_writer.h"
+#include "validate/validator.h"
+
+namespace {
+
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
+
+int run(const std::vector<std::string>& arguments) {
+  using namespace bvhost;
+  try {
+    const Request request = parseCommandLine(arguments);
+    return std::visit(Overloaded{
+                          [](const HelpRequest&) {
+                            std::fputs(usageText().c_str(), stdout);
+                            return static_cast<int>(kExitOk);
+                          },
+                          [](const InfoRequest& info) { return runInfo(info.plugin); },
+                          [](const RecordOptions& record) { return runRecord(record); },
+                          [](const ValidateRequest& validate) {
+                            return runValidate(validate.plugin, validate.seed, validate.only);
+                          },
+                      },
+                      request);
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "bvhost: %s\nRun 'bvhost --help' for the commands and options.\n",
+                 error.what());
+    return kExitUsage;
+  } catch (const LoadError& error) {
+    std::fprintf(stderr, "bvhost: %s\n", error.what());
+    return error.exitCode();
+  } catch (const Refused& error) {
+    std::fprintf(stderr, "bvhost: %s\n", error.what());
+    return kExitPluginRefused;
+  } catch (const OutputError& error) {
+    std::fprintf(stderr, "bvhost: %s\n", error.what());
+    return kExitOutputFailed;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }

@@ -1,0 +1,180 @@
+#include "recorder.h"
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "channel_layout.h"
+#include "exit_codes.h"
+#include "plugin_loader.h"
+#include "progress.h"
+#include "results.h"
+#include "sample_dispatch.h"
+#include "stop_signal.h"
+#include "stream_stats.h"
+
+namespace bvhost {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A read that found no frame means the next one is at most a frame period
+// away; sleeping a small part of it keeps latency low and CPU near zero.
+constexpr auto kIdleSleep = std::chrono::milliseconds(2);
+// The drain after a stop ends when a read delivers nothing; the bound only
+// guards against a plug-in that never runs dry.
+constexpr int kMaxDrainReads = 100000;
+
+class RecordingSink : public SampleHandler {
+ public:
+  RecordingSink(const std::vector<ChannelInfo>& channels,
+                std::vector<std::unique_ptr<SampleWriter>>& writers)
+      : router_(channels), stats_(channels), writers_(writers) {}
+
+  void onBlock(const char* component, const char* channel, const SampleBlock& block) override {
+    ++blocks_;
+    const auto index = router_.route(component, channel);
+    if (!index) {
+      stats_.noteUnknownBlock(component, channel);
+      return;
+    }
+    stats_.add(*index, block);
+    if (block.count > 0 && block.values != nullptr) {
+      for (auto& writer : writers_) {
+        writer->write(*index, block.firstIndex, block.values, block.count);
+      }
+    }
+  }
+
+  // Returns the number of callbacks the read made.
+  std::uint64_t read(const EntryPoints& api) {
+    const std::uint64_t before = blocks_;
+    router_.beginRead();
+    readSamples(api, *this);
+    return blocks_ - before;
+  }
+
+  const StreamStats& stats() const { return stats_; }
+  std::uint64_t frames() const { return router_.frames(); }
+
+ private:
+  ChannelRouter router_;
+  StreamStats stats_;
+  std::vector<std::unique_ptr<SampleWriter>>& writers_;
+  std::uint64_t blocks_ = 0;
+};
+
+std::string identityText(PluginResult (*query)(StringRef*) noexcept) {
+  StringRef text{};
+  if (!succeeded(query(&text))) {
+    return "";
+  }
+  return std::string(view(text));
+}
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int runRecord(const RecordOptions& options) {
+  Plugin plugin(options.plugin, true);
+  const EntryPoints& api = plugin.api();
+
+  RecordingInfo info;
+  info.pluginName = identityText(api.bv_get_name);
+  info.pluginVersion = identityText(api.bv_get_integration_version);
+  info.start = std::time(nullptr);
+
+  require("bv_connect", connectWithTriggers(api, options.triggers));
+  std::vector<ChannelInfo> channels;
+  {
+    PluginConfiguration config(api);
+    channels = channelLayout(config.record());
+  }
+
+  std::vector<std::unique_ptr<SampleWriter>> writers;
+  try {
+    for (const auto& output : options.outputs) {
+      writers.push_back(openWriter(output.format, output.path, channels, info));
+    }
+  } catch (...) {
+    api.bv_disconnect();
+    throw;
+  }
+  StopSignals signals;
+  RecordingSink sink(channels, writers);
+  ProgressLine progress;
+  int exitCode = kExitOk;
+  std::exception_ptr failure;
+
+  // The device produces data from the moment start is called, a second
+  // before the call returns, so stream time is counted from before it.
+  const auto streamStart = Clock::now();
+  const PluginResult started = api.bv_start_streaming();
+  if (!succeeded(started)) {
+    api.bv_disconnect();
+    throw Refused("bv_start_streaming", started);
+  }
+  try {
+    while (StopSignals::received() == 0 && secondsSince(streamStart) < options.seconds) {
+      if (sink.read(api) == 0) {
+        std::this_thread::sleep_for(kIdleSleep);
+      }
+      progress.update(secondsSince(streamStart), sink.frames(), sink.stats().totalSamples());
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  const PluginResult stopped = api.bv_stop_streaming();
+  const double elapsed = secondsSince(streamStart);
+  progress.finish();
+  if (!failure) {
+    try {
+      for (int i = 0; i < kMaxDrainReads && sink.read(api) > 0; ++i) {
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  api.bv_disconnect();
+
+  for (auto& writer : writers) {
+    try {
+      writer->close();
+    } catch (...) {
+      if (!failure) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  for (const auto& writer : writers) {
+    for (const auto& note : writer->notes()) {
+      std::fprintf(stderr, "note: %s\n", note.c_str());
+    }
+    std::printf("Wrote %s\n", writer->path().c_str());
+  }
+  if (!succeeded(stopped)) {
+    std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
+  }
+  std::fputs(sink.stats().summary(elapsed, sink.frames()).c_str(), stdout);
+  std::fflush(stdout);
+
+  if (sink.stats().totalGaps() > 0 || sink.stats().unknownBlocks() > 0) {
+    exitCode = kExitRuleBroken;
+  } else if (StopSignals::received() == SIGINT) {
+    std::fprintf(stderr, "stopped by SIGINT; the files are complete\n");
+    exitCode = kExitInterrupted;
+  } else if (StopSignals::received() == SIGTERM) {
+    std::fprintf(stderr, "stopped by SIGTERM; the files are complete\n");
+    exitCode = kExitTerminated;
+  }
+  return exitCode;
+}
+
+}  // namespace bvhost

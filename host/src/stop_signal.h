@@ -1,0 +1,18 @@
+// SIGINT and SIGTERM during a recording ask for a clean stop instead of
+// ending the process, so the drain runs and the file is closed complete.
+#pragma once
+
+namespace bvhost {
+
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // The signal that asked for the stop, or 0.
+  static int received();
+};
+
+}  // namespace bvhost

@@ -1,0 +1,46 @@
+// Per-channel bookkeeping of a stream: what arrived, what the rates promise
+// for the elapsed time, and any break in firstIndex.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "channel_layout.h"
+
+namespace bvhost {
+
+struct ChannelStats {
+  std::uint64_t received = 0;
+  std::uint64_t nextIndex = 0;
+  std::uint64_t gaps = 0;
+  std::uint64_t blocks = 0;
+  // Blocks whose count differs from the channel's samples per frame.
+  std::uint64_t offSizeBlocks = 0;
+  std::string firstGap;
+};
+
+class StreamStats {
+ public:
+  explicit StreamStats(const std::vector<ChannelInfo>& channels);
+
+  void add(std::size_t channel, const SampleBlock& block);
+  void noteUnknownBlock(const char* component, const char* channel);
+
+  const ChannelStats& channel(std::size_t index) const { return stats_[index]; }
+  std::uint64_t totalSamples() const { return total_; }
+  std::uint64_t totalGaps() const;
+  std::uint64_t unknownBlocks() const { return unknownBlocks_; }
+
+  // The table printed at the end of a recording.
+  std::string summary(double elapsedSeconds, std::uint64_t frames) const;
+
+ private:
+  const std::vector<ChannelInfo>& channels_;
+  std::vector<ChannelStats> stats_;
+  std::uint64_t total_ = 0;
+  std::uint64_t unknownBlocks_ = 0;
+  std::string firstUnknown_;
+};
+
+}  // namespace bvhost

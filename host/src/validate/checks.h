@@ -1,0 +1,26 @@
+// The conformance checks of `bvhost validate`, in the order they run.
+#pragma once
+
+#include <vector>
+
+#include "check_support.h"
+
+namespace bvhost {
+
+struct Check {
+  const char* name;
+  // The rule the check holds the plug-in to, printed with its verdict.
+  const char* rule;
+  void (*run)(CheckContext& context);
+  int timeoutSeconds;
+};
+
+std::vector<Check> loadingChecks();
+std::vector<Check> identityChecks();
+std::vector<Check> stateChecks();
+std::vector<Check> configurationChecks();
+std::vector<Check> streamChecks();
+
+std::vector<Check> allChecks();
+
+}  // namespace bvhost

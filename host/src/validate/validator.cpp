@@ -1,0 +1,66 @@
+#include "validator.h"
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+
+#include "check_runner.h"
+#include "checks.h"
+#include "exit_codes.h"
+#include "plugin_loader.h"
+
+namespace bvhost {
+
+int runValidate(const std::string& pluginPath, std::optional<std::uint64_t> seed,
+                const std::optional<std::string>& only) {
+  // A file that is not there or loads as no library fails the same way in
+  // every check, so it is reported once, as a load error.
+  { Plugin probe(pluginPath, false); }
+
+  const std::uint64_t chosenSeed =
+      seed ? *seed
+           : static_cast<std::uint64_t>(
+                 std::chrono::system_clock::now().time_since_epoch().count() % 1000000007);
+  std::printf("bvhost validate %s (seed %llu; rerun with --seed %llu to repeat)\n",
+              pluginPath.c_str(), static_cast<unsigned long long>(chosenSeed),
+              static_cast<unsigned long long>(chosenSeed));
+  std::optional<std::regex> filter;
+  if (only) {
+    filter.emplace(*only, std::regex::extended);
+  }
+  int passed = 0;
+  int failed = 0;
+  std::uint64_t index = 0;
+  for (const Check& check : allChecks()) {
+    ++index;
+    if (filter && !std::regex_search(check.name, *filter)) {
+      continue;
+    }
+    // Each check draws from its own stream of the seed, so selecting checks
+    // with --only does not change what a check does.
+    const std::uint64_t checkSeed = chosenSeed * 1000003u + index;
+    const CheckOutcome outcome = runIsolated(
+        [&] {
+          CheckContext context(pluginPath, checkSeed);
+          check.run(context);
+        },
+        check.timeoutSeconds);
+    if (outcome.passed) {
+      ++passed;
+      std::printf("PASS  %-24s %5.2f s  %s\n", check.name, outcome.seconds, check.rule);
+    } else {
+      ++failed;
+      std::printf("FAIL  %-24s %5.2f s  %s\n      rule: %s\n", check.name, outcome.seconds,
+                  outcome.reason.c_str(), check.rule);
+    }
+    std::fflush(stdout);
+  }
+  if (passed + failed == 0) {
+    std::printf("no check matches --only %s\n", only ? only->c_str() : "");
+    return kExitUsage;
+  }
+  std::printf("%d checks run, %d passed, %d failed\n", passed + failed, passed, failed);
+  return failed == 0 ? kExitOk : kExitRuleBroken;
+}
+
+}  // namespace bvhost
