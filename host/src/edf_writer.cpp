@@ -14,7 +14,7 @@ constexpr int kRecordDurationUnits = 1350;
 constexpr double kAnnotationUnitsPerSecond = 10000.0;
 // Annotations are stored one per annotation signal per record; a short
 // recording with many notes needs more than the one EDFlib starts with.
-constexpr int kAnnotationSignals = 4;
+constexpr int kAnnotationSignals = 1;
 
 std::string openErrorText(int code) {
   switch (code) {

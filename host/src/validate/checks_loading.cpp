@@ -50,7 +50,11 @@ void loadUnloadCycles(CheckContext& context) {
            "state is " + std::to_string(state) + " right after loading" + when);
     expectSuccess("bv_connect", connect(nullptr));
     expectSuccess("bv_disconnect", disconnect());
-    expect(dlclose(handle) == 0, std::string("dlclose failed") + when + ": " + dlerror());
+    if (dlclose(handle) != 0) {
+      const char* reason = dlerror();
+      throw CheckFailed("dlclose failed" + when + ": " +
+                        (reason != nullptr ? reason : "no reason given"));
+    }
   }
 }
 
