@@ -18,7 +18,7 @@ constexpr double kMaxBurstMv = 0.9;
 constexpr double kAmplifierNoiseMv = 0.002;
 // Band-passing unit white noise to 20..450 Hz at this rate leaves roughly
 // this RMS; dividing by it makes the envelope read directly as RMS.
-constexpr double kBandRms = 0.68;
+constexpr double kBandRms = 0.67;
 
 constexpr double kAccNoiseG = 0.004;
 constexpr double kGyrNoiseDegS = 0.15;
