@@ -91,6 +91,12 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
   }
   std::tm local{};
   localtime_r(&info.start, &local);
+  // EDF dates cover 1985 to 2084; a clock outside that gets the first day.
+  if (local.tm_year + 1900 < 1985 || local.tm_year + 1900 > 2084) {
+    local = std::tm{};
+    local.tm_year = 85;
+    local.tm_mday = 1;
+  }
   const std::string equipment = (info.pluginName + " " + info.pluginVersion).substr(0, 40);
   ok = ok &&
        edf_set_startdatetime(handle_, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

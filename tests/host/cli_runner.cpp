@@ -1,0 +1,79 @@
+#include "cli_runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+std::string drainFile(const std::string& path) {
+  std::string text = readFile(path);
+  std::filesystem::remove(path);
+  return text;
+}
+
+}  // namespace
+
+std::string readFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string scratchDirectory(const std::string& name) {
+  const std::filesystem::path directory =
+      std::filesystem::path(WORK_DIR) / "scratch" / (name + "." + std::to_string(getpid()));
+  std::filesystem::remove_all(directory);
+  std::filesystem::create_directories(directory);
+  return directory.string();
+}
+
+CliRun runBvhost(const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment) {
+  return runBvhostAndSignal(arguments, 0, 0, environment);
+}
+
+CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalNumber,
+                          int afterMilliseconds,
+                          const std::map<std::string, std::string>& environment) {
+  const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
+  const std::string outPath = stem + ".out";
+  const std::string errPath = stem + ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    for (const auto& [name, value] : environment) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(BVHOST_PATH));
+    for (const auto& argument : arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(BVHOST_PATH, argv.data());
+    _exit(127);
+  }
+  if (signalNumber != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(afterMilliseconds));
+    kill(pid, signalNumber);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  CliRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = drainFile(outPath);
+  run.err = drainFile(errPath);
+  return run;
+}

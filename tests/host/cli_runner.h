@@ -1,0 +1,27 @@
+// Runs bvhost as a user does and keeps what it printed and its exit code.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Arguments are passed without a shell; environment entries are added to
+// the current environment.
+CliRun runBvhost(const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment = {});
+
+// As runBvhost, but sends signalNumber once afterMilliseconds have passed.
+CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalNumber,
+                          int afterMilliseconds,
+                          const std::map<std::string, std::string>& environment = {});
+
+// A fresh directory under the test's build folder.
+std::string scratchDirectory(const std::string& name);
+
+std::string readFile(const std::string& path);

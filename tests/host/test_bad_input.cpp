@@ -1,0 +1,88 @@
+// Bad input gets a message naming what is wrong and its documented exit code.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+void expectUsageError(const std::vector<std::string>& arguments, const std::string& message) {
+  const CliRun run = runBvhost(arguments);
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_THAT(run.err, HasSubstr(message));
+  EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+}  // namespace
+
+TEST(BadInput, HelpListsTheCommandsAndExitCodes) {
+  const CliRun run = runBvhost({"--help"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_THAT(run.out, HasSubstr("bvhost record PLUGIN.so --seconds S --out FILE"));
+  EXPECT_THAT(run.out, HasSubstr("Exit codes:"));
+  EXPECT_THAT(run.out, HasSubstr("143  record stopped by SIGTERM"));
+}
+
+TEST(BadInput, MissingPluginFileExits3) {
+  const CliRun run = runBvhost({"info", "/nonexistent/libplugin.so"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_THAT(run.err, HasSubstr("no such file: /nonexistent/libplugin.so"));
+}
+
+TEST(BadInput, AFileThatIsNoLibraryExits3) {
+  const CliRun run = runBvhost({"info", WORK_DIR});
+  EXPECT_EQ(run.exitCode, 3);
+  const CliRun text = runBvhost({"info", WORK_DIR "/CTestTestfile.cmake"});
+  EXPECT_EQ(text.exitCode, 3);
+  EXPECT_THAT(text.err, HasSubstr("cannot load"));
+}
+
+TEST(BadInput, ALibraryWithoutEntryPointsIsNoPlugin) {
+  const CliRun run = runBvhost({"info", INTEROP_PATH});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_THAT(run.err, HasSubstr("it is no plug-in"));
+}
+
+TEST(BadInput, AMissingEntryPointIsNamed) {
+  const CliRun run = runBvhost({"record", BROKEN_MISSING_PATH, "--seconds", "1", "--out",
+                                scratchDirectory("missing") + "/x.csv"});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_THAT(run.err, HasSubstr("lacks entry point bv_read_samples"));
+}
+
+TEST(BadInput, BadOptionValuesExit2) {
+  const std::string out = scratchDirectory("options") + "/x.csv";
+  expectUsageError({}, "no command given");
+  expectUsageError({"play", KESSRA_PLUGIN_PATH}, "unknown command 'play'");
+  expectUsageError({"info"}, "info needs the plug-in library");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "0", "--out", out},
+                   "--seconds takes a number of seconds above 0");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "2x", "--out", out}, "not '2x'");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "nan", "--out", out}, "not 'nan'");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1"}, "record needs --out FILE");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--out", out}, "record needs --seconds S");
+  expectUsageError(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--format", "wav"},
+      "--format takes csv, edf or bdf, not 'wav'");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", "data.txt"},
+                   "cannot tell the format of 'data.txt'");
+  expectUsageError(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--start-trigger=yes"},
+      "--start-trigger takes on or off, not 'yes'");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--loud"},
+                   "record does not know the option '--loud'");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds"}, "--seconds needs a value");
+  expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--seed", "-3"},
+                   "--seed takes a whole number, not '-3'");
+  expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--only", "(unclosed"},
+                   "--only takes a regular expression");
+}
+
+TEST(BadInput, AnUnwritableOutputExits6AndLeavesTheDeviceDisconnected) {
+  const CliRun run = runBvhost(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", "/nonexistent/dir/x.bdf"});
+  EXPECT_EQ(run.exitCode, 6);
+  EXPECT_THAT(run.err, HasSubstr("cannot create /nonexistent/dir/x.bdf"));
+}

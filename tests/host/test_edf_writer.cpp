@@ -1,0 +1,145 @@
+// The EDF+/BDF+ and CSV writers on made-up streams, read back with EDFlib.
+#include <edflib.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "csv_writer.h"
+#include "edf_writer.h"
+
+using namespace bvhost;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string temporaryPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          ("bvhost_test_" + std::to_string(getpid()) + "_" + name))
+      .string();
+}
+
+struct ReadBack {
+  std::vector<std::string> labels;
+  std::vector<std::vector<double>> values;
+  std::vector<std::string> annotations;
+  long long records = 0;
+};
+
+ReadBack readBack(const std::string& path) {
+  edf_hdr_struct header{};
+  ReadBack result;
+  EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  result.records = header.datarecords_in_file;
+  EXPECT_EQ(header.datarecord_duration, 135000);  // 13.5 ms in units of 100 ns
+  for (int s = 0; s < header.edfsignals; ++s) {
+    std::string label = header.signalparam[s].label;
+    label.erase(label.find_last_not_of(' ') + 1);
+    result.labels.push_back(label);
+    std::vector<double> values(static_cast<std::size_t>(header.signalparam[s].smp_in_file));
+    edfread_physical_samples(header.handle, s, static_cast<int>(values.size()), values.data());
+    result.values.push_back(values);
+  }
+  for (long long a = 0; a < header.annotations_in_file; ++a) {
+    edf_annotation_struct annotation{};
+    edf_get_annotation(header.handle, static_cast<int>(a), &annotation);
+    result.annotations.push_back(annotation.annotation);
+  }
+  edfclose_file(header.handle);
+  return result;
+}
+
+const std::vector<ChannelInfo> kChannels = {
+    {0, "Sensor 1", "EMG", 9, 1925.926, 26},
+    {0, "Sensor 1", "ACC X", 4, 148.148, 2},
+    {0, "Sensor 1", "TEMP", 12, 0.0, 0},
+};
+
+}  // namespace
+
+TEST(EdfWriter, KeepsEverySampleWhenFramesRunShortAndPadsTheEnd) {
+  const std::string path = temporaryPath("short.bdf");
+  {
+    EdfWriter writer(path, true, kChannels, RecordingInfo{"Test", "1", 0});
+    std::vector<float> emg(26);
+    for (std::size_t i = 0; i < emg.size(); ++i) {
+      emg[i] = static_cast<float>(i) * 0.01f;
+    }
+    const float acc[2] = {0.5f, -0.5f};
+    writer.write(0, 0, emg.data(), 26);
+    writer.write(1, 0, acc, 2);
+    // A dropout: the EMG frame comes short, the next one whole.
+    writer.write(0, 26, emg.data(), 10);
+    writer.write(1, 2, acc, 2);
+    writer.write(0, 36, emg.data(), 26);
+    writer.write(1, 4, acc, 2);
+    writer.close();
+    EXPECT_EQ(writer.recordsWritten(), 3u);
+    const auto notes = writer.notes();
+    EXPECT_THAT(notes, Contains(HasSubstr("left out S1 TEMP")));
+    EXPECT_THAT(notes, Contains(HasSubstr("last record of S1 EMG padded with 16 zero sample(s)")));
+  }
+  const ReadBack file = readBack(path);
+  ASSERT_EQ(file.labels, (std::vector<std::string>{"S1 EMG", "S1 ACC X"}));
+  ASSERT_EQ(file.values[0].size(), 78u);
+  EXPECT_NEAR(file.values[0][25], 0.25, 1e-5);
+  EXPECT_NEAR(file.values[0][26 + 9], 0.09, 1e-5);
+  EXPECT_NEAR(file.values[0][36], 0.0, 1e-5);
+  EXPECT_NEAR(file.values[0][61], 0.25, 1e-5);
+  EXPECT_NEAR(file.values[0][62], 0.0, 1e-5);
+  ASSERT_EQ(file.values[1].size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_NEAR(file.values[1][i], i % 2 == 0 ? 0.5 : -0.5, 1e-5);
+  }
+  EXPECT_THAT(file.annotations, Contains("no signal: S1 TEMP"));
+  EXPECT_THAT(file.annotations, Contains("S1 EMG: frame of 10"));
+  EXPECT_THAT(file.annotations, Contains("padding: zeros in 1 signal(s)"));
+  std::filesystem::remove(path);
+}
+
+TEST(EdfWriter, CountsSamplesOutsideThePhysicalRange) {
+  const std::string path = temporaryPath("clip.edf");
+  EdfWriter writer(path, false, kChannels, RecordingInfo{"Test", "1", 0});
+  std::vector<float> emg(26, 1.0f);
+  emg[3] = 30.0f;
+  emg[4] = -1000.0f;
+  emg[5] = std::numeric_limits<float>::quiet_NaN();
+  const float acc[2] = {0.0f, 40.0f};
+  writer.write(0, 0, emg.data(), 26);
+  writer.write(1, 0, acc, 2);
+  writer.close();
+  EXPECT_THAT(writer.notes(), Contains(HasSubstr("3 sample(s) of S1 EMG outside")));
+  EXPECT_THAT(writer.notes(), Contains(HasSubstr("1 sample(s) of S1 ACC X outside")));
+  const ReadBack file = readBack(path);
+  EXPECT_NEAR(file.values[0][3], 25.0, 1e-3);
+  EXPECT_NEAR(file.values[0][4], -25.0, 1e-3);
+  std::filesystem::remove(path);
+}
+
+TEST(EdfWriter, RefusesARecordingWithoutAnySignal) {
+  const std::vector<ChannelInfo> none = {{0, "S", "TEMP", 12, 0.0, 0}};
+  EXPECT_THROW(EdfWriter(temporaryPath("none.edf"), false, none, RecordingInfo{}), OutputError);
+}
+
+TEST(CsvWriter, WritesOneRowPerSampleThatReadsBackExactly) {
+  const std::string path = temporaryPath("rows.csv");
+  const std::vector<ChannelInfo> channels = {{0, "Sensor, \"one\"", "EMG", 9, 2000.0, 27}};
+  CsvWriter writer(path, channels);
+  const float values[2] = {0.1f, -3.4028235e38f};
+  writer.write(0, 4000, values, 2);
+  writer.close();
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  EXPECT_EQ(text.str(),
+            "component,channel,sample_index,time_s,value\n"
+            "\"Sensor, \"\"one\"\"\",EMG,4000,2.0000000,0.100000001\n"
+            "\"Sensor, \"\"one\"\"\",EMG,4001,2.0005000,-3.40282347e+38\n");
+  EXPECT_EQ(std::strtof("0.100000001", nullptr), 0.1f);
+  std::filesystem::remove(path);
+}

@@ -1,0 +1,256 @@
+// bvhost record against our plug-in on the simulator: the files hold every
+// sample the plug-in delivers, in order and without gaps, and read back with
+// an independent reader; a signal stops the run cleanly.
+#include <dlfcn.h>
+#include <edflib.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "cli_runner.h"
+#include "kessra_plugin.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+using Key = std::pair<std::string, std::string>;
+using Samples = std::map<Key, std::vector<float>>;
+
+const std::map<std::string, std::string> kSimulator = {{"ORVANE_SIM_SEED", "4242"},
+                                                       {"ORVANE_SIM_SENSORS", "2"}};
+
+Samples* capture = nullptr;
+
+void captureBlock(const char* component, const char* channel, const SampleBlock* block) {
+  auto& values = (*capture)[{component, channel}];
+  ASSERT_EQ(block->firstIndex, values.size());
+  values.insert(values.end(), block->values, block->values + block->count);
+}
+
+// Our own minimal host, sharing no code with bvhost: what the plug-in
+// delivers through the callback for the first `frames` frames of a stream.
+Samples captureFrames(int frames) {
+  for (const auto& [name, value] : kSimulator) {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+  void* handle = dlopen(KESSRA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+  EXPECT_NE(handle, nullptr);
+  auto connect = reinterpret_cast<decltype(&bv_connect)>(dlsym(handle, "bv_connect"));
+  auto start = reinterpret_cast<decltype(&bv_start_streaming)>(dlsym(handle, "bv_start_streaming"));
+  auto read = reinterpret_cast<decltype(&bv_read_samples)>(dlsym(handle, "bv_read_samples"));
+  auto stop = reinterpret_cast<decltype(&bv_stop_streaming)>(dlsym(handle, "bv_stop_streaming"));
+  auto disconnect = reinterpret_cast<decltype(&bv_disconnect)>(dlsym(handle, "bv_disconnect"));
+  Samples samples;
+  capture = &samples;
+  EXPECT_EQ(connect(nullptr).code, 0);
+  EXPECT_EQ(start().code, 0);
+  for (int frame = 0; frame < frames; ++frame) {
+    read(&captureBlock);
+  }
+  stop();
+  read(&captureBlock);
+  disconnect();
+  capture = nullptr;
+  dlclose(handle);
+  return samples;
+}
+
+// Rows of the CSV, per channel, checking the index runs 0, 1, 2, ...;
+// order receives the channels in the order they first appear.
+Samples readCsv(const std::string& path, std::vector<Key>* order = nullptr) {
+  std::istringstream text(readFile(path));
+  std::string line;
+  std::getline(text, line);
+  EXPECT_EQ(line, "component,channel,sample_index,time_s,value");
+  Samples samples;
+  const std::regex row(R"(^("[^"]*"|[^,]*),([^,]*),(\d+),([0-9.]+),(\S+)$)");
+  while (std::getline(text, line)) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, row)) << line;
+    std::string component = match[1];
+    if (!component.empty() && component.front() == '"') {
+      component = component.substr(1, component.size() - 2);
+    }
+    const Key key{component, match[2]};
+    if (order != nullptr && samples.find(key) == samples.end()) {
+      order->push_back(key);
+    }
+    auto& values = samples[key];
+    EXPECT_EQ(std::stoull(match[3]), values.size()) << line;
+    values.push_back(std::strtof(match[5].str().c_str(), nullptr));
+  }
+  return samples;
+}
+
+struct BdfSignal {
+  std::string label;
+  std::vector<double> values;
+  double quantum;
+};
+
+std::vector<BdfSignal> readBdf(const std::string& path) {
+  edf_hdr_struct header{};
+  EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  std::vector<BdfSignal> signals;
+  for (int s = 0; s < header.edfsignals; ++s) {
+    const auto& param = header.signalparam[s];
+    BdfSignal signal{param.label, std::vector<double>(static_cast<std::size_t>(param.smp_in_file)),
+                     (param.phys_max - param.phys_min) / (param.dig_max - param.dig_min)};
+    EXPECT_EQ(edfread_physical_samples(header.handle, s, static_cast<int>(param.smp_in_file),
+                                       signal.values.data()),
+              param.smp_in_file);
+    signal.label.erase(signal.label.find_last_not_of(' ') + 1);
+    signals.push_back(std::move(signal));
+  }
+  edfclose_file(header.handle);
+  return signals;
+}
+
+std::uint64_t summaryReceived(const std::string& summary, const std::string& component,
+                              const std::string& channel) {
+  std::istringstream lines(summary);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(component + " ", 0) == 0 &&
+        line.substr(component.size()).find(" " + channel + " ") != std::string::npos) {
+      std::smatch match;
+      const std::regex numbers(R"(\s(\d+)\s+(\d+)\s+[-+]\d+\s+(\d+)$)");
+      if (std::regex_search(line, match, numbers)) {
+        return std::stoull(match[1]);
+      }
+    }
+  }
+  ADD_FAILURE() << "no summary line for " << component << " / " << channel;
+  return 0;
+}
+
+class Record : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    directory_ = scratchDirectory("record");
+    run_ =
+        runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "2", "--out", directory_ + "/run.csv",
+                   "--out", directory_ + "/run.bdf", "--stop-trigger", "off"},
+                  kSimulator);
+  }
+  static std::string directory_;
+  static CliRun run_;
+};
+
+std::string Record::directory_;
+CliRun Record::run_;
+
+TEST_F(Record, CsvHoldsExactlyWhatTheCallbackDelivers) {
+  ASSERT_EQ(run_.exitCode, 0) << run_.err;
+  const Samples csv = readCsv(directory_ + "/run.csv");
+  const Samples delivered = captureFrames(60);
+  ASSERT_EQ(csv.size(), 14u);
+  ASSERT_EQ(delivered.size(), csv.size());
+  for (const auto& [key, values] : delivered) {
+    const auto found = csv.find(key);
+    ASSERT_NE(found, csv.end()) << key.first << " / " << key.second;
+    const std::vector<float>& recorded = found->second;
+    ASSERT_GE(recorded.size(), values.size()) << key.second;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(recorded[i], values[i]) << key.first << " / " << key.second << " sample " << i;
+    }
+    EXPECT_EQ(recorded.size(), summaryReceived(run_.out, key.first, key.second))
+        << key.first << " / " << key.second;
+  }
+}
+
+TEST_F(Record, BdfHoldsTheSameSamplesAsTheCsv) {
+  ASSERT_EQ(run_.exitCode, 0) << run_.err;
+  std::vector<Key> order;
+  const Samples csv = readCsv(directory_ + "/run.csv", &order);
+  const std::vector<BdfSignal> bdf = readBdf(directory_ + "/run.bdf");
+  ASSERT_EQ(bdf.size(), order.size());
+  for (std::size_t s = 0; s < bdf.size(); ++s) {
+    const BdfSignal& signal = bdf[s];
+    const std::vector<float>& values = csv.at(order[s]);
+    EXPECT_THAT(signal.label, ::testing::EndsWith(" " + order[s].second));
+    ASSERT_GE(signal.values.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_NEAR(signal.values[i], values[i], signal.quantum) << signal.label << " " << i;
+    }
+    // Beyond the samples, only the zero padding of the last record.
+    EXPECT_LT(signal.values.size() - values.size(), 26u) << signal.label;
+    for (std::size_t i = values.size(); i < signal.values.size(); ++i) {
+      ASSERT_NEAR(signal.values[i], 0.0, signal.quantum);
+    }
+  }
+}
+
+TEST_F(Record, BdfReadsBackWithBiosig) {
+  ASSERT_EQ(run_.exitCode, 0) << run_.err;
+  if (std::system("command -v save2gdf >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "save2gdf (Debian biosig-tools) is not installed";
+  }
+  const std::string json = directory_ + "/run.json";
+  ASSERT_EQ(
+      std::system(("save2gdf -JSON " + directory_ + "/run.bdf > " + json + " 2>/dev/null").c_str()),
+      0);
+  const std::string text = readFile(json);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(text, match, std::regex(R"("NumberOfRecords"\s*:\s*(\d+))")));
+  const std::uint64_t records = std::stoull(match[1]);
+  // One record per frame: as many as the EMG samples fill, the last padded.
+  std::vector<Key> order;
+  readCsv(directory_ + "/run.csv", &order);
+  ASSERT_FALSE(order.empty());
+  ASSERT_EQ(order[0].second, "EMG");
+  const std::uint64_t emg = summaryReceived(run_.out, order[0].first, "EMG");
+  EXPECT_EQ(records, (emg + 25) / 26);
+  const double seconds = static_cast<double>(records) * 0.0135;
+  EXPECT_NEAR(seconds, 2.0, 0.1);
+
+  const std::regex channel(R"re("Label"\s*:\s*"([^"]*)",\s*"Samplingrate"\s*:\s*([0-9.]+))re");
+  int signals = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), channel);
+       it != std::sregex_iterator(); ++it) {
+    const std::string label = (*it)[1];
+    const double rate = std::stod((*it)[2]);
+    if (label.find("Annotations") != std::string::npos) {
+      continue;
+    }
+    ++signals;
+    const double expected = label.find("EMG") != std::string::npos ? 26 / 0.0135 : 2 / 0.0135;
+    EXPECT_NEAR(rate, expected, 0.001) << label;
+  }
+  EXPECT_EQ(signals, 14);
+}
+
+TEST_F(Record, SummaryReportsEveryChannelWithoutGaps) {
+  ASSERT_EQ(run_.exitCode, 0) << run_.err;
+  EXPECT_THAT(run_.out, HasSubstr("No gaps in firstIndex."));
+  EXPECT_THAT(run_.out, HasSubstr("in 14 channels"));
+  EXPECT_THAT(run_.out, HasSubstr("Wrote " + directory_ + "/run.bdf"));
+}
+
+TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
+  const std::string directory = scratchDirectory("sigterm");
+  const CliRun run = runBvhostAndSignal({"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out",
+                                         directory + "/cut.csv", "--out", directory + "/cut.edf"},
+                                        SIGTERM, 2500, kSimulator);
+  EXPECT_EQ(run.exitCode, 143) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("stopped by SIGTERM"));
+  EXPECT_THAT(run.out, HasSubstr("No gaps in firstIndex."));
+  const Samples csv = readCsv(directory + "/cut.csv");
+  ASSERT_EQ(csv.size(), 14u);
+  const std::vector<BdfSignal> edf = readBdf(directory + "/cut.edf");
+  ASSERT_EQ(edf.size(), 14u);
+  for (const auto& [key, values] : csv) {
+    EXPECT_EQ(values.size(), summaryReceived(run.out, key.first, key.second)) << key.second;
+    EXPECT_GT(values.size(), 0u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// bvhost validate on our plug-in and on plug-ins that each break one rule.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(Validate, PassesOnOurPlugin) {
+  const CliRun run = runBvhost({"validate", KESSRA_PLUGIN_PATH, "--seed", "1"});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, Not(HasSubstr("FAIL")));
+  EXPECT_THAT(run.out, HasSubstr("13 checks run, 13 passed, 0 failed"));
+}
+
+TEST(Validate, NamesAnAcceptedSecondConnect) {
+  const CliRun run = runBvhost({"validate", BROKEN_MISUSE_PATH, "--seed", "1"});
+  EXPECT_EQ(run.exitCode, 1) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("FAIL  misuse-connected"));
+  EXPECT_THAT(run.out, HasSubstr("bv_connect while Connected returned code 0 (no message); "
+                                 "expected code 1 \"Device already connected\""));
+  // The rest of the plug-in is sound, and the other checks still ran.
+  EXPECT_THAT(run.out, HasSubstr("PASS  misuse-disconnected"));
+  EXPECT_THAT(run.out, HasSubstr("PASS  configuration-tree"));
+  EXPECT_THAT(run.out, HasSubstr("PASS  stop-in-callback"));
+}
+
+TEST(Validate, NamesAGapInFirstIndex) {
+  const CliRun run = runBvhost({"validate", BROKEN_GAP_PATH, "--only", "^stream$"});
+  EXPECT_EQ(run.exitCode, 1) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("FAIL  stream"));
+  EXPECT_THAT(run.out, HasSubstr("Fake sensor / C1: firstIndex 298 where 297 was due (a gap"));
+  EXPECT_THAT(run.out, HasSubstr("1 checks run, 0 passed, 1 failed"));
+}
+
+TEST(Validate, NamesAMissingEntryPointAndStillRunsTheRest) {
+  const CliRun run = runBvhost({"validate", BROKEN_MISSING_PATH, "--seed", "3"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_THAT(run.out, HasSubstr("FAIL  entry-points"));
+  EXPECT_THAT(run.out, HasSubstr("missing entry point: bv_read_samples"));
+  EXPECT_THAT(run.out, HasSubstr("PASS  identity "));
+}
+
+TEST(Validate, OnlyRunsTheChecksWhoseNameMatches) {
+  const CliRun run = runBvhost({"validate", KESSRA_PLUGIN_PATH, "--only", "^misuse-"});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("3 checks run, 3 passed, 0 failed"));
+  EXPECT_THAT(run.out, Not(HasSubstr("identity")));
+}
+
+TEST(Validate, PrintsTheSeedSoARunCanBeRepeated) {
+  const CliRun run =
+      runBvhost({"validate", KESSRA_PLUGIN_PATH, "--only", "^copy-back$", "--seed", "77"});
+  EXPECT_THAT(run.out, HasSubstr("seed 77"));
+}
