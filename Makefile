@@ -1,5 +1,5 @@
 # The few commands a person types; everything else lives in CMakePresets.json.
-.PHONY: all build test clean format
+.PHONY: all build test demo clean format
 
 all: build
 
@@ -9,6 +9,12 @@ build:
 
 test: build
 	ctest --preset default
+
+# Five seconds from the simulated base station into BDF+ and CSV, then the
+# per-channel summary.
+demo: build
+	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
+		--seconds 5 --out build/demo.bdf --out build/demo.csv
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -19,6 +19,9 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
   using Handlers::operator()...;
 };
+// clang 14 deduces no aggregate template arguments without a guide.
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 int run(const std::vector<std::string>& arguments) {
   using namespace bvhost;

@@ -15,7 +15,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kSamplesPerFrame = 27;
+[[maybe_unused]] constexpr int kSamplesPerFrame = 27;
 constexpr auto kFrame = std::chrono::microseconds(13500);
 
 int32_t state = BV_STATE_DISCONNECTED;
