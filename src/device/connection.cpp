@@ -32,11 +32,11 @@ PluginResult connect(const Configuration* config) {
   }
   const OrvaneMetadataBuf previous = context.metadata;
   context.metadata = OrvaneMetadataBuf{};
-  const char* channelList = orvane_initialize(context.metadata, 2, 0, true);
   try {
-    rebuildFrom(channelList, previous);
+    rebuildFrom(orvane_initialize(context.metadata, 2, 0, true), previous);
   } catch (...) {
     // The connect failed as a whole: the device it opened is closed again.
+    context.metadata = previous;
     orvane_close();
     throw;
   }

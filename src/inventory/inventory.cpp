@@ -114,6 +114,9 @@ std::vector<SensorComponent> groupByMetadata(ListedChannels& listed,
 std::vector<SensorComponent>& inventory() noexcept { return g_inventory; }
 
 std::uint64_t samplesPerFrameFromRate(double samplesPerSecond) noexcept {
+  if (!std::isfinite(samplesPerSecond)) {
+    return 0;
+  }
   const double rounded = std::round(samplesPerSecond * FRAME_PERIOD_S);
   if (!(rounded > 0.0)) {
     return 0;

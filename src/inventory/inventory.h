@@ -40,8 +40,8 @@ void buildInventory(std::string channelList);
 
 void clearInventory() noexcept;
 
-// Rate times the frame period, rounded half away from zero; a negative, NaN
-// or zero product gives 0 and one beyond 64 bits saturates.
+// Rate times the frame period, rounded half away from zero. A negative or
+// non-finite rate gives 0; a finite product beyond 64 bits saturates.
 std::uint64_t samplesPerFrameFromRate(double samplesPerSecond) noexcept;
 
 }  // namespace kessra

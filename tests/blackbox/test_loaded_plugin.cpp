@@ -132,6 +132,12 @@ TEST_F(LoadedPlugin, RunsAWholeSessionAsAHostDoes) {
   }
   expectOk(api_.stopStreaming());
   expectOk(api_.readSamples(collect));  // the drain
+  uint64_t blocks = 0;
+  for (const auto& entry : g_streams) blocks += entry.second.blocks;
+  expectOk(api_.readSamples(collect));
+  uint64_t blocksAfterDrain = 0;
+  for (const auto& entry : g_streams) blocksAfterDrain += entry.second.blocks;
+  EXPECT_EQ(blocksAfterDrain, blocks) << "the drain left frames behind";
   expectOk(api_.disconnect());
   EXPECT_EQ(state(), BV_STATE_DISCONNECTED);
 

@@ -247,6 +247,21 @@ TEST(ConfigurationCache, AppliedRecordIsWhatTheNextCopyBackHandsOut) {
   EXPECT_EQ(config.settings, host.settings);
 }
 
+TEST(ConfigurationCache, ReleasingAnAppliedTreeEmptiesTheCache) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
+  Configuration tree{};
+  expectSuccess(bv_get_configuration(&tree));
+  expectSuccess(bv_connect(&tree));  // the cache now names the applied tree
+  bv_free_configuration(&tree);
+  Configuration next{};
+  next.settingCount = 3;
+  const long made = alloc::allocationsMade();
+  expectSuccess(bv_get_configuration(&next));
+  EXPECT_GT(alloc::allocationsMade(), made) << "a fresh build, not the released tree";
+  expectWellFormed(next);
+  bv_free_configuration(&next);
+}
+
 TEST(ConfigurationAlloc, FailureLeavesRecordAndCacheUntouchedAndLeaksNothing) {
   SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({3, 2});

@@ -14,6 +14,7 @@ using support::currentState;
 using support::expectFailure;
 using support::expectSuccess;
 using support::scriptDevice;
+using support::settingValues;
 using support::textOf;
 using support::ThreeSettings;
 using ::testing::ElementsAre;
@@ -22,17 +23,6 @@ const Action& scanAction() {
   ListRecord actions{};
   bv_get_actions(&actions);
   return static_cast<const Action*>(actions.items)[0];
-}
-
-std::vector<std::string> settingValues() {
-  Configuration config{};
-  bv_get_configuration(&config);
-  std::vector<std::string> values;
-  for (uint64_t i = 0; i < config.settingCount; ++i) {
-    values.push_back(textOf(config.settings[i].value.text));
-  }
-  bv_free_configuration(&config);
-  return values;
 }
 
 TEST(Actions, ListTheOneScanAction) {
@@ -189,16 +179,48 @@ TEST(Scan, WhileConnectedReplacesTheInventoryAndAppliesTheRecord) {
   EXPECT_THAT(fake::interop().callsStartingWith("configure"), ElementsAre("configure(1,1,1,0)"));
 }
 
-TEST(Scan, OutOfMemoryKeepsThePreviousInventory) {
+TEST(Scan, AppliesOnlyARecordWithExactlyThreeSettings) {
+  scriptDevice({1});
+  Setting settings[4] = {};
+  for (Setting& setting : settings) setting.value.text = StringRef{"false", 5};
+  for (uint64_t count : {0u, 2u, 4u}) {
+    Configuration config{settings, count, nullptr, 0};
+    expectSuccess(scanAction().handler(&config));
+  }
+  expectSuccess(scanAction().handler(nullptr));
+  EXPECT_EQ(fake::interop().countCalls("scan"), 4u);
+  EXPECT_TRUE(fake::interop().callsStartingWith("configure").empty());
+  EXPECT_THAT(settingValues(), ElementsAre("true", "true", "true"));
+}
+
+TEST(Scan, OutOfMemoryKeepsThePreviousInventoryAndLeaksNothing) {
   SKIP_WITHOUT_COUNTING_ALLOCATOR();
   scriptDevice({1});
   expectSuccess(bv_connect(nullptr));
   scriptDevice({2, 2});
-  alloc::failAllocation(0);
-  expectFailure(scanAction().handler(nullptr), BV_MESSAGE_OUT_OF_MEMORY);
-  alloc::failAllocation(-1);
-  EXPECT_EQ(kessra::inventory().size(), 1u);
-  EXPECT_EQ(kessra::deviceContext().metadata.sensorCount, 1);
+  const long before = alloc::allocationsMade();
+  expectSuccess(scanAction().handler(nullptr));
+  const long allocations = alloc::allocationsMade() - before;
+  scriptDevice({1});
+  expectSuccess(scanAction().handler(nullptr));
+  scriptDevice({2, 2});
+  for (long n = 0; n < allocations; ++n) {
+    const long live = alloc::liveAllocations();
+    alloc::failAllocation(n);
+    const PluginResult result = scanAction().handler(nullptr);
+    alloc::failAllocation(-1);
+    if (result.code == 0) {  // only a shrink, which may fail harmlessly, was hit
+      scriptDevice({1});
+      expectSuccess(scanAction().handler(nullptr));
+      scriptDevice({2, 2});
+      continue;
+    }
+    expectFailure(result, BV_MESSAGE_OUT_OF_MEMORY);
+    EXPECT_EQ(kessra::inventory().size(), 1u) << n;
+    EXPECT_EQ(kessra::deviceContext().metadata.sensorCount, 1) << n;
+    EXPECT_EQ(alloc::liveAllocations(), live) << "leak after failing allocation " << n;
+    EXPECT_EQ(currentState(), BV_STATE_CONNECTED);
+  }
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST(SamplesPerFrame, HasNoUndefinedConversions) {
   EXPECT_EQ(samplesPerFrameFromRate(-1000), 0u);
   EXPECT_EQ(samplesPerFrameFromRate(-inf), 0u);
   EXPECT_EQ(samplesPerFrameFromRate(std::nan("")), 0u);
-  EXPECT_EQ(samplesPerFrameFromRate(inf), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(samplesPerFrameFromRate(inf), 0u);
   EXPECT_EQ(samplesPerFrameFromRate(1e300), std::numeric_limits<std::uint64_t>::max());
 }
 

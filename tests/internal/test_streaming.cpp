@@ -2,9 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstring>
-#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -96,7 +96,9 @@ TEST(StartStreaming, ReturnsNoSoonerThanOneSecondAfterTheDeviceStarted) {
 }
 
 TEST(StopStreaming, IsRefusedOutsideStreamingWithTheFlagUntouched) {
+  kessra::deviceContext().drainRequested = true;
   expectFailure(bv_stop_streaming(), BV_MESSAGE_NOT_STREAMING);
+  EXPECT_TRUE(drainRequested()) << "refused while disconnected";
   connectThreeChannels();
   kessra::deviceContext().drainRequested = true;
   expectFailure(bv_stop_streaming(), BV_MESSAGE_NOT_STREAMING);
@@ -249,21 +251,27 @@ TEST(Drain, StopFromInsideTheCallbackDrainsTheSameCall) {
   EXPECT_FALSE(drainRequested());
 }
 
-// Runs clean under ThreadSanitizer: the stop comes from another thread while
-// the read call is delivering.
+// Runs clean under ThreadSanitizer. The two threads share nothing but relaxed
+// flags, so the only thing ordering the stop against the read loop is the
+// plug-in's own drain flag.
 TEST(Drain, StopFromAnotherThreadDuringDeliveryDrainsThatRead) {
   connectThreeChannels();
   expectSuccess(bv_start_streaming());
   queueFrames(3, {1, 1, 1});
-  bool stopped = false;
-  g_duringCallback = [&stopped] {
-    if (stopped) return;
-    stopped = true;
-    std::thread stopper([] { expectSuccess(bv_stop_streaming()); });
-    stopper.join();
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    while (!inCallback.load(std::memory_order_relaxed)) std::this_thread::yield();
+    bv_stop_streaming();
+    stopped.store(true, std::memory_order_relaxed);
+  });
+  g_duringCallback = [&] {
+    inCallback.store(true, std::memory_order_relaxed);
+    while (!stopped.load(std::memory_order_relaxed)) std::this_thread::yield();
   };
   expectSuccess(bv_read_samples(record));
   g_duringCallback = nullptr;
+  stopper.join();
   EXPECT_EQ(g_delivered.size(), 9u);
   EXPECT_EQ(currentState(), BV_STATE_CONNECTED);
 }
@@ -288,6 +296,21 @@ TEST(Counters, StartAgainFromZeroAtEveryStart) {
   expectSuccess(bv_read_samples(record));
   EXPECT_THAT(summaries(), ElementsAre("ch0.0@0x2", "ch0.1@0x2", "ch1.0@0x2", "ch0.0@0x2",
                                        "ch0.1@0x2", "ch1.0@0x2"));
+}
+
+TEST(StateMachine, ConnectAndScanAreRefusedWhileStreaming) {
+  connectThreeChannels();
+  expectSuccess(bv_start_streaming());
+  fake::interop().calls.clear();
+  ListRecord actions{};
+  bv_get_actions(&actions);
+  const Action& scan = static_cast<const Action*>(actions.items)[0];
+  support::ThreeSettings host("false", "false", "false");
+  expectFailure(scan.handler(&host.config), BV_MESSAGE_SCAN_WHILE_STREAMING);
+  expectFailure(bv_connect(&host.config), BV_MESSAGE_ALREADY_CONNECTED);
+  EXPECT_TRUE(fake::interop().calls.empty());
+  EXPECT_EQ(currentState(), BV_STATE_STREAMING);
+  EXPECT_THAT(support::settingValues(), ElementsAre("true", "true", "true"));
 }
 
 TEST(Disconnect, WhileStreamingStopsBeforeClosingAndLeavesTheDrainFlag) {

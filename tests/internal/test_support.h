@@ -72,6 +72,18 @@ inline void scriptDevice(const std::vector<int>& channelsPerSensor) {
   fake.channelList = list;
 }
 
+// The values of the three settings in a freshly built configuration.
+inline std::vector<std::string> settingValues() {
+  Configuration config{};
+  bv_get_configuration(&config);
+  std::vector<std::string> values;
+  for (uint64_t i = 0; i < config.settingCount; ++i) {
+    values.push_back(textOf(config.settings[i].value.text));
+  }
+  bv_free_configuration(&config);
+  return values;
+}
+
 // A host-side record with three settings whose values are the given texts.
 struct ThreeSettings {
   explicit ThreeSettings(const char* start, const char* stop, const char* output)
