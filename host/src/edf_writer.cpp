@@ -12,8 +12,8 @@ namespace {
 constexpr int kRecordDurationUnits = 1350;
 // EDFlib takes annotation onsets in units of 100 microseconds.
 constexpr double kAnnotationUnitsPerSecond = 10000.0;
-// Annotations are stored one per annotation signal per record; a short
-// recording with many notes needs more than the one EDFlib starts with.
+// EDFlib stores one annotation per record per annotation signal; a recording
+// has a few notes and about 74 records a second, so one signal suffices.
 constexpr int kAnnotationSignals = 1;
 
 std::string openErrorText(int code) {
