@@ -28,7 +28,8 @@ constexpr std::array<ChannelKind, kChannelsPerSensor> kChannelKinds = {{
 constexpr const char* kDetail = "EMG 1926 Hz, IMU 148 Hz";
 
 std::string twoDigits(int value) {
-  char text[8];
+  // Slots run 1 to 16; the buffer has room for any int all the same.
+  char text[16];
   std::snprintf(text, sizeof text, "%02d", value);
   return text;
 }
