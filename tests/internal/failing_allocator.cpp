@@ -48,7 +48,8 @@ bool shouldFail() noexcept {
   return false;
 }
 
-void* allocate(std::size_t size) noexcept {
+// Unused where the sanitizer keeps its own operator new.
+[[maybe_unused]] void* allocate(std::size_t size) noexcept {
   const bool tracked = t_untrackedDepth == 0;
   if (tracked && shouldFail()) {
     return nullptr;
@@ -65,7 +66,7 @@ void* allocate(std::size_t size) noexcept {
   return header + 1;
 }
 
-void release(void* memory) noexcept {
+[[maybe_unused]] void release(void* memory) noexcept {
   if (memory == nullptr) {
     return;
   }
