@@ -47,15 +47,12 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
       continue;
     }
     signalOf_[i] = static_cast<int>(signals_.size());
-    signals_.push_back(Signal{i,
-                              static_cast<int>(channel.samplesPerFrame),
-                              physicalRange(channel.unit),
-                              {},
-                              0,
-                              0,
-                              0,
-                              false});
+    Signal& signal = signals_.emplace_back();
+    signal.channel = i;
+    signal.samplesPerRecord = static_cast<int>(channel.samplesPerFrame);
+    signal.range = physicalRange(channel.unit);
   }
+  signalsWaiting_ = signals_.size();
   if (signals_.empty()) {
     throw OutputError("cannot write " + path + ": no channel reports samples per frame, and an " +
                       (bdf ? "BDF+" : "EDF+") + " file needs at least one signal");
@@ -133,10 +130,11 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
   Signal& signal = signals_[static_cast<std::size_t>(index)];
   if (count != static_cast<std::uint64_t>(signal.samplesPerRecord) && !signal.offSizeAnnotated) {
     signal.offSizeAnnotated = true;
-    const double onset = static_cast<double>(signal.written + signal.pending.size()) /
+    const double onset = static_cast<double>(signal.written + signal.available()) /
                          signal.samplesPerRecord * kFramePeriodSeconds;
     annotate(onset, edfLabel(channels_[channel]) + ": frame of " + std::to_string(count));
   }
+  const bool wasReady = signal.recordReady();
   for (std::uint64_t i = 0; i < count; ++i) {
     double value = static_cast<double>(values[i]);
     if (std::isnan(value)) {
@@ -148,27 +146,36 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
     }
     signal.pending.push_back(value);
   }
-  writeFullRecords();
+  if (!wasReady && signal.recordReady() && --signalsWaiting_ == 0) {
+    writeFullRecords();
+  }
+}
+
+void EdfWriter::countWaitingSignals() {
+  signalsWaiting_ = static_cast<std::size_t>(
+      std::count_if(signals_.begin(), signals_.end(),
+                    [](const Signal& signal) { return !signal.recordReady(); }));
 }
 
 void EdfWriter::writeFullRecords() {
-  for (;;) {
-    for (const auto& signal : signals_) {
-      if (signal.pending.size() < static_cast<std::size_t>(signal.samplesPerRecord)) {
-        return;
-      }
-    }
-    for (std::size_t s = 0; s < signals_.size(); ++s) {
-      Signal& signal = signals_[s];
+  while (signalsWaiting_ == 0) {
+    for (auto& signal : signals_) {
       const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
-      record_.assign(signal.pending.begin(), signal.pending.begin() + static_cast<long>(n));
-      signal.pending.erase(signal.pending.begin(), signal.pending.begin() + static_cast<long>(n));
-      if (edfwrite_physical_samples(handle_, record_.data()) != 0) {
+      if (edfwrite_physical_samples(handle_, signal.pending.data() + signal.consumed) != 0) {
         throw OutputError("writing " + path_ + " failed");
       }
+      signal.consumed += n;
       signal.written += n;
     }
     ++records_;
+    countWaitingSignals();
+  }
+  // Usually every buffer is empty now; a signal that ran ahead keeps a few
+  // samples, moved to the front so the buffer never grows.
+  for (auto& signal : signals_) {
+    signal.pending.erase(signal.pending.begin(),
+                         signal.pending.begin() + static_cast<std::ptrdiff_t>(signal.consumed));
+    signal.consumed = 0;
   }
 }
 
@@ -179,15 +186,15 @@ void EdfWriter::close() {
   std::size_t recordsLeft = 0;
   for (const auto& signal : signals_) {
     const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
-    recordsLeft = std::max(recordsLeft, (signal.pending.size() + n - 1) / n);
+    recordsLeft = std::max(recordsLeft, (signal.available() + n - 1) / n);
   }
   std::uint64_t paddedSignals = 0;
   for (auto& signal : signals_) {
     const std::size_t target = recordsLeft * static_cast<std::size_t>(signal.samplesPerRecord);
-    if (signal.pending.size() < target) {
-      signal.padded = target - signal.pending.size();
+    if (signal.available() < target) {
+      signal.padded = target - signal.available();
       ++paddedSignals;
-      signal.pending.resize(target, 0.0);
+      signal.pending.resize(signal.consumed + target, 0.0);
     }
   }
   if (paddedSignals > 0) {
@@ -197,13 +204,14 @@ void EdfWriter::close() {
     for (const auto& signal : signals_) {
       if (signal.padded > 0) {
         const double end =
-            static_cast<double>(signal.written + signal.pending.size() - signal.padded) /
+            static_cast<double>(signal.written + signal.available() - signal.padded) /
             signal.samplesPerRecord * kFramePeriodSeconds;
         onset = std::min(onset, end);
       }
     }
     annotate(onset, "padding: zeros in " + std::to_string(paddedSignals) + " signal(s)");
   }
+  countWaitingSignals();
   writeFullRecords();
   const int result = edfclose_file(handle_);
   handle_ = -1;

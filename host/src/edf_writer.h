@@ -2,7 +2,7 @@
 // frame, one frame per data record.
 #pragma once
 
-#include <deque>
+#include <vector>
 
 #include "sample_writer.h"
 #include "units.h"
@@ -30,14 +30,21 @@ class EdfWriter : public SampleWriter {
     PhysicalRange range;
     // Samples waiting for their record; a record is written only when every
     // signal has a full one, so channels that run short never lose samples.
-    std::deque<double> pending;
+    // Records are handed to EDFlib straight from this buffer, and consumed
+    // samples are dropped in one move per write rather than one by one.
+    std::vector<double> pending;
+    std::size_t consumed = 0;
     std::uint64_t written = 0;
     std::uint64_t clipped = 0;
     std::uint64_t padded = 0;
     bool offSizeAnnotated = false;
+
+    std::size_t available() const { return pending.size() - consumed; }
+    bool recordReady() const { return available() >= static_cast<std::size_t>(samplesPerRecord); }
   };
 
   void writeFullRecords();
+  void countWaitingSignals();
   void annotate(double onsetSeconds, const std::string& text);
 
   std::string path_;
@@ -46,7 +53,9 @@ class EdfWriter : public SampleWriter {
   // Channel index to signal index, or -1 for a channel left out.
   std::vector<int> signalOf_;
   std::vector<std::string> leftOut_;
-  std::vector<double> record_;
+  // Signals without a full record yet; records can be written when none is
+  // left, which saves looking at every signal after every block.
+  std::size_t signalsWaiting_ = 0;
   int handle_ = -1;
   std::uint64_t records_ = 0;
 };

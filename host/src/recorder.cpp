@@ -1,14 +1,17 @@
 #include "recorder.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <thread>
 
 #include "channel_layout.h"
 #include "exit_codes.h"
 #include "plugin_loader.h"
 #include "progress.h"
+#include "read_pacing.h"
 #include "results.h"
 #include "sample_dispatch.h"
 #include "stop_signal.h"
@@ -19,9 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A read that found no frame means the next one is at most a frame period
-// away; sleeping a small part of it keeps latency low and CPU near zero.
-constexpr auto kIdleSleep = std::chrono::milliseconds(2);
 // The drain after a stop ends when a read delivers nothing; the bound only
 // guards against a plug-in that never runs dry.
 constexpr int kMaxDrainReads = 100000;
@@ -77,6 +77,20 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// nanosleep rather than std::this_thread: a stop signal (installed without
+// SA_RESTART) ends the sleep at once instead of being slept through.
+void sleepUntil(Clock::time_point wake) {
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - Clock::now());
+  if (left.count() <= 0) {
+    return;
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+  timespec request{};
+  request.tv_sec = static_cast<std::time_t>(seconds.count());
+  request.tv_nsec = static_cast<long>((left - seconds).count());
+  nanosleep(&request, nullptr);
+}
+
 }  // namespace
 
 int runRecord(const RecordOptions& options) {
@@ -118,10 +132,18 @@ int runRecord(const RecordOptions& options) {
     api.bv_disconnect();
     throw Refused("bv_start_streaming", started);
   }
+  const auto streamEnd = streamStart + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(options.seconds));
+  ReadPacing pacing;
   try {
-    while (StopSignals::received() == 0 && secondsSince(streamStart) < options.seconds) {
-      if (sink.read(api) == 0) {
-        std::this_thread::sleep_for(kIdleSleep);
+    while (StopSignals::received() == 0 && Clock::now() < streamEnd) {
+      const auto readAt = Clock::now();
+      const bool delivered = sink.read(api) > 0;
+      pacing.noteRead(readAt, delivered);
+      // A read that delivered is followed at once by the next, so a backlog
+      // drains quickly.
+      if (!delivered) {
+        sleepUntil(std::min(pacing.nextRead(Clock::now()), streamEnd));
       }
       progress.update(secondsSince(streamStart), sink.frames(), sink.stats().totalSamples());
     }

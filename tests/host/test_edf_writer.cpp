@@ -15,6 +15,7 @@
 using namespace bvhost;
 using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -99,6 +100,46 @@ TEST(EdfWriter, KeepsEverySampleWhenFramesRunShortAndPadsTheEnd) {
   EXPECT_THAT(file.annotations, Contains("no signal: S1 TEMP"));
   EXPECT_THAT(file.annotations, Contains("S1 EMG: frame of 10"));
   EXPECT_THAT(file.annotations, Contains("padding: zeros in 1 signal(s)"));
+  std::filesystem::remove(path);
+}
+
+// Records are written from each channel's buffer as soon as every channel has
+// one; a channel far ahead of the others keeps its surplus, in order, however
+// the blocks interleave.
+TEST(EdfWriter, KeepsOrderWhenOneChannelRunsRecordsAhead) {
+  const std::string path = temporaryPath("ahead.bdf");
+  {
+    EdfWriter writer(path, true, kChannels, RecordingInfo{"Test", "1", 0});
+    std::vector<float> acc(7);
+    for (std::size_t i = 0; i < acc.size(); ++i) {
+      acc[i] = static_cast<float>(i) * 0.125f;
+    }
+    writer.write(1, 0, acc.data(), 7);  // three and a half records of ACC X
+    std::vector<float> emg(26);
+    for (int frame = 0; frame < 4; ++frame) {
+      for (std::size_t i = 0; i < emg.size(); ++i) {
+        emg[i] = static_cast<float>(frame) + static_cast<float>(i) * 0.01f;
+      }
+      writer.write(0, static_cast<std::uint64_t>(frame) * 26, emg.data(), 26);
+      EXPECT_EQ(writer.recordsWritten(), static_cast<std::uint64_t>(std::min(frame + 1, 3)));
+    }
+    const float last = 0.875f;
+    writer.write(1, 7, &last, 1);
+    EXPECT_EQ(writer.recordsWritten(), 4u);
+    writer.close();
+    EXPECT_THAT(writer.notes(), Not(Contains(HasSubstr("padded"))));
+  }
+  const ReadBack file = readBack(path);
+  ASSERT_EQ(file.values[0].size(), 104u);
+  ASSERT_EQ(file.values[1].size(), 8u);
+  for (std::size_t i = 0; i < 8; ++i) {
+    EXPECT_NEAR(file.values[1][i], static_cast<double>(i) * 0.125, 1e-5) << i;
+  }
+  for (std::size_t i = 0; i < 104; ++i) {
+    EXPECT_NEAR(file.values[0][i], static_cast<double>(i / 26) + static_cast<double>(i % 26) * 0.01,
+                1e-5)
+        << i;
+  }
   std::filesystem::remove(path);
 }
 
