@@ -372,7 +372,6 @@ void read(FuzzedDataProvider& in) {
       in.ConsumeIntegralInRange<int>(0, 7) == 0 ? in.ConsumeIntegralInRange<long>(0, 300) : -1;
   const std::uint32_t pendingBefore = device.framesPending;
   const std::uint64_t polledBefore = device.framesPolled;
-  const bool drainingBefore = g_session->drainRequested;
   const PluginResult result = bv_read_samples(onBlock);
   const std::uint64_t delivered = device.framesPolled - polledBefore;
   const bool threw =
@@ -391,7 +390,6 @@ void read(FuzzedDataProvider& in) {
       require(delivered == std::min<std::uint64_t>(pendingBefore, 1), "one frame per read");
       if (pendingBefore == 0) g_session->drainRequested = false;
     }
-    (void)drainingBefore;
   }
   require(kessra::deviceContext().drainRequested.load() == g_session->drainRequested, "drain flag");
 }
