@@ -1,7 +1,8 @@
 #include "streaming/streaming.h"
 
+#include <cstddef>
 #include <cstring>
-#include <memory>
+#include <memory_resource>
 #include <thread>
 
 #include "api/boundary.h"
@@ -23,20 +24,27 @@ void waitForDeviceToSettle() {
   }
 }
 
-// Hands one channel's share of the frame to the host. A negative count is
-// delivered as an empty block and does not move the sample position.
+// Room on the stack for the blocks of one frame. A frame of sixteen sensors
+// of the usual kind holds about 2.4 KB of samples, so delivery normally
+// touches no heap; a larger frame continues on the heap.
+constexpr std::size_t kFrameArenaBytes = 4096;
+
+// Hands one channel's share of the frame to the host, in storage of its own
+// that lives until the frame is delivered. A negative count is delivered as
+// an empty block and does not move the sample position.
 std::int64_t deliverChannel(const SensorComponent& component, SensorChannel& channel,
                             std::int32_t sampleCount, const float* samples,
-                            SampleCallback callback) {
+                            std::pmr::memory_resource& arena, SampleCallback callback) {
   const std::int64_t n = sampleCount > 0 ? sampleCount : 0;
-  std::unique_ptr<float[]> values;
+  float* values = nullptr;
   if (n > 0) {
-    values = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(n));
+    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(float);
+    values = static_cast<float*>(arena.allocate(bytes, alignof(float)));
     // memcpy, not assignment: the host gets every bit pattern unchanged,
     // signalling NaNs included.
-    std::memcpy(values.get(), samples, static_cast<std::size_t>(n) * sizeof(float));
+    std::memcpy(values, samples, bytes);
   }
-  const SampleBlock block{channel.samplesDelivered, kSampleKind, values.get(),
+  const SampleBlock block{channel.samplesDelivered, kSampleKind, values,
                           static_cast<std::uint64_t>(n)};
   callback(component.name.c_str(), channel.name.c_str(), &block);
   channel.samplesDelivered += static_cast<std::uint64_t>(n);
@@ -44,10 +52,13 @@ std::int64_t deliverChannel(const SensorComponent& component, SensorChannel& cha
 }
 
 // One callback per inventory channel, in inventory order; channel j takes
-// entry j of the counts and the next values in turn.
-// A frame without arrays would be a fault of the interop library; its
-// channels then get empty blocks rather than a crash.
+// entry j of the counts and the next values in turn. A frame without arrays
+// would be a fault of the interop library; its channels then get empty
+// blocks rather than a crash.
 void deliverFrame(const OrvaneFrameBuf& frame, SampleCallback callback) {
+  alignas(std::max_align_t) std::byte arenaStorage[kFrameArenaBytes];
+  std::pmr::monotonic_buffer_resource arena(arenaStorage, sizeof arenaStorage,
+                                            std::pmr::new_delete_resource());
   const bool hasSamples = frame.sampleCounts != nullptr && frame.samples != nullptr;
   std::size_t channelPosition = 0;
   std::size_t samplePosition = 0;
@@ -55,8 +66,8 @@ void deliverFrame(const OrvaneFrameBuf& frame, SampleCallback callback) {
     for (SensorChannel& channel : component.channels) {
       const std::int32_t count = hasSamples ? frame.sampleCounts[channelPosition] : 0;
       const float* values = count > 0 ? frame.samples + samplePosition : nullptr;
-      samplePosition +=
-          static_cast<std::size_t>(deliverChannel(component, channel, count, values, callback));
+      samplePosition += static_cast<std::size_t>(
+          deliverChannel(component, channel, count, values, arena, callback));
       ++channelPosition;
     }
   }

@@ -34,8 +34,11 @@ thread_local int t_untrackedDepth = 0;
 
 // Each block carries a header saying whether it was counted, so a release
 // balances exactly the allocations that were counted.
+// It sits right before the block and says how far back the raw allocation
+// starts, so aligned and plain blocks are released alike.
 struct alignas(std::max_align_t) Header {
   bool tracked;
+  std::size_t offset;
 };
 
 bool shouldFail() noexcept {
@@ -49,21 +52,28 @@ bool shouldFail() noexcept {
 }
 
 // Unused where the sanitizer keeps its own operator new.
-[[maybe_unused]] void* allocate(std::size_t size) noexcept {
+[[maybe_unused]] void* allocate(std::size_t size,
+                                std::size_t align = alignof(std::max_align_t)) noexcept {
   const bool tracked = t_untrackedDepth == 0;
   if (tracked && shouldFail()) {
     return nullptr;
   }
-  auto* header = static_cast<Header*>(std::malloc(sizeof(Header) + size));
-  if (header == nullptr) {
+  align = std::max(align, alignof(std::max_align_t));
+  const std::size_t offset = std::max(align, sizeof(Header));
+  const std::size_t total = (offset + size + align - 1) / align * align;
+  auto* raw = static_cast<char*>(std::aligned_alloc(align, total));
+  if (raw == nullptr) {
     return nullptr;
   }
+  char* block = raw + offset;
+  Header* header = reinterpret_cast<Header*>(block) - 1;
   header->tracked = tracked;
+  header->offset = offset;
   if (tracked) {
     ++g_live;
     ++g_made;
   }
-  return header + 1;
+  return block;
 }
 
 [[maybe_unused]] void release(void* memory) noexcept {
@@ -80,7 +90,7 @@ bool shouldFail() noexcept {
   if (header->tracked) {
     --g_live;
   }
-  std::free(header);
+  std::free(static_cast<char*>(memory) - header->offset);
 }
 
 }  // namespace
@@ -132,6 +142,41 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return alloc::allocate(size);
+}
+
+void* operator new(std::size_t size, std::align_val_t align) {
+  void* memory = alloc::allocate(size, static_cast<std::size_t>(align));
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  return memory;
+}
+
+void* operator new[](std::size_t size, std::align_val_t align) {
+  return ::operator new(size, align);
+}
+
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return alloc::allocate(size, static_cast<std::size_t>(align));
+}
+
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+  return alloc::allocate(size, static_cast<std::size_t>(align));
+}
+
+void operator delete(void* memory, std::align_val_t) noexcept { alloc::release(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { alloc::release(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
+  alloc::release(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+  alloc::release(memory);
+}
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+  alloc::release(memory);
+}
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+  alloc::release(memory);
 }
 
 void operator delete(void* memory) noexcept { alloc::release(memory); }

@@ -194,22 +194,41 @@ TEST(ReadSamples, WhileDisconnectedPollsAndDeliversNothing) {
   EXPECT_TRUE(g_delivered.empty());
 }
 
+TEST(ReadSamples, UsualFrameNeedsNoHeapAllocation) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
+  connectThreeChannels();
+  queueFrames(1, {26, 2, 500});  // larger than sixteen sensors' frame
+  const long made = alloc::allocationsMade();
+  expectSuccess(bv_read_samples([](const char*, const char*, const SampleBlock*) {}));
+  EXPECT_EQ(alloc::allocationsMade(), made);
+}
+
+// Records nothing but counts, so it allocates nothing itself: an allocation
+// that fails during delivery is then the plug-in's.
+std::size_t g_blocksSeen = 0;
+void countAndFailNextAllocation(const char*, const char*, const SampleBlock*) {
+  ++g_blocksSeen;
+  alloc::failAllocation(0);
+}
+
 TEST(ReadSamples, OutOfMemoryKeepsTheCountersOfChannelsAlreadyDelivered) {
   SKIP_WITHOUT_COUNTING_ALLOCATOR();
   connectThreeChannels();
-  queueFrames(1, {2, 3, 4});
-  g_delivered.reserve(8);
-  // The callback records into reserved storage; the next allocation after the
-  // first block is the second channel's buffer.
-  g_duringCallback = [] { alloc::failAllocation(0); };
-  const PluginResult result = bv_read_samples(record);
-  g_duringCallback = nullptr;
+  // The second block is too large for the frame's stack storage, so it needs
+  // the heap; that allocation fails.
+  queueFrames(1, {2, 3000, 4});
+  const PluginResult result = bv_read_samples(countAndFailNextAllocation);
+  const bool failureUsed = !alloc::failureArmed();
   alloc::failAllocation(-1);
   expectFailure(result, BV_MESSAGE_OUT_OF_MEMORY);
-  EXPECT_THAT(summaries(), ElementsAre("ch0.0@0x2"));
-  queueFrames(1, {2, 3, 4});
+  EXPECT_TRUE(failureUsed);
+  EXPECT_EQ(g_blocksSeen, 1u);
+  queueFrames(1, {2, 3000, 4});
   expectSuccess(bv_read_samples(record));
-  EXPECT_THAT(summaries(), ElementsAre("ch0.0@0x2", "ch0.0@2x2", "ch0.1@0x3", "ch1.0@0x4"));
+  EXPECT_THAT(summaries(), ElementsAre("ch0.0@2x2", "ch0.1@0x3000", "ch1.0@0x4"));
+  const std::vector<uint32_t>& large = g_delivered[1].bits;
+  EXPECT_EQ(large.front(), std::bit_cast<uint32_t>(2.0f));
+  EXPECT_EQ(large.back(), std::bit_cast<uint32_t>(3001.0f)) << "every value, in order";
 }
 
 TEST(ReadSamples, ExceptionFromTheCallbackStopsAtTheBoundary) {
