@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "results.h"
 
@@ -43,14 +44,23 @@ std::string shortLabel(const ChannelInfo& channel) {
   return "S" + std::to_string(channel.componentIndex + 1) + " " + channel.channel;
 }
 
-ChannelRouter::ChannelRouter(const std::vector<ChannelInfo>& channels) : channels_(channels) {}
+ChannelRouter::ChannelRouter(const std::vector<ChannelInfo>& channels) : channels_(channels) {
+  for (const auto& info : channels_) {
+    names_.push_back({text_.size(), info.component.size(), info.channel.size()});
+    text_ += info.component;
+    text_ += info.channel;
+  }
+}
 
 std::optional<std::size_t> ChannelRouter::route(const char* component, const char* channel) {
   if (channels_.empty() || component == nullptr || channel == nullptr) {
     return std::nullopt;
   }
   auto matches = [&](std::size_t index) {
-    return channels_[index].component == component && channels_[index].channel == channel;
+    const Names& names = names_[index];
+    const std::string_view text(text_);
+    return text.substr(names.at, names.componentSize) == component &&
+           text.substr(names.at + names.componentSize, names.channelSize) == channel;
   };
   std::optional<std::size_t> found;
   if (matches(position_)) {

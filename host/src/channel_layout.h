@@ -44,7 +44,17 @@ class ChannelRouter {
   std::uint64_t frames() const { return frames_; }
 
  private:
+  struct Names {
+    std::size_t at;  // in text_, the component's name and then the channel's
+    std::size_t componentSize;
+    std::size_t channelSize;
+  };
+
   const std::vector<ChannelInfo>& channels_;
+  // Every name, one after the other in inventory order: a frame's checks
+  // then read one run of memory rather than a string scattered per name.
+  std::string text_;
+  std::vector<Names> names_;
   std::size_t position_ = 0;
   std::uint64_t frames_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace bvhost {
 namespace {
@@ -38,8 +39,11 @@ std::string openErrorText(int code) {
 std::string edfLabel(const ChannelInfo& channel) { return shortLabel(channel).substr(0, 16); }
 
 EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
-                     const RecordingInfo& info)
-    : path_(path), channels_(channels), signalOf_(channels.size(), -1) {
+                     const RecordingInfo& info, std::size_t recordsPerWrite)
+    : path_(path),
+      channels_(channels),
+      signalOf_(channels.size(), -1),
+      recordsPerWrite_(std::max<std::size_t>(recordsPerWrite, 1)) {
   for (std::size_t i = 0; i < channels_.size(); ++i) {
     const ChannelInfo& channel = channels_[i];
     if (channel.samplesPerFrame == 0) {
@@ -53,6 +57,11 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
     signal.range = physicalRange(channel.unit);
   }
   signalsWaiting_ = signals_.size();
+  std::size_t recordSize = 0;
+  for (const auto& signal : signals_) {
+    recordSize += static_cast<std::size_t>(signal.samplesPerRecord);
+  }
+  record_.resize(recordSize);
   if (signals_.empty()) {
     throw OutputError("cannot write " + path + ": no channel reports samples per frame, and an " +
                       (bdf ? "BDF+" : "EDF+") + " file needs at least one signal");
@@ -134,19 +143,22 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
                          signal.samplesPerRecord * kFramePeriodSeconds;
     annotate(onset, edfLabel(channels_[channel]) + ": frame of " + std::to_string(count));
   }
-  const bool wasReady = signal.recordReady();
+  const bool wasReady = batchReady(signal);
+  float* out = signal.append(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    double value = static_cast<double>(values[i]);
+    const float value = values[i];
+    const auto physical = static_cast<double>(value);
     if (std::isnan(value)) {
       ++signal.clipped;
-      value = 0.0;
-    } else if (value > signal.range.maximum || value < signal.range.minimum) {
+      out[i] = 0.0f;
+    } else if (physical > signal.range.maximum || physical < signal.range.minimum) {
       ++signal.clipped;
-      value = std::clamp(value, signal.range.minimum, signal.range.maximum);
+      out[i] = static_cast<float>(std::clamp(physical, signal.range.minimum, signal.range.maximum));
+    } else {
+      out[i] = value;
     }
-    signal.pending.push_back(value);
   }
-  if (!wasReady && signal.recordReady() && --signalsWaiting_ == 0) {
+  if (!wasReady && batchReady(signal) && --signalsWaiting_ == 0) {
     writeFullRecords();
   }
 }
@@ -154,29 +166,48 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
 void EdfWriter::countWaitingSignals() {
   signalsWaiting_ = static_cast<std::size_t>(
       std::count_if(signals_.begin(), signals_.end(),
-                    [](const Signal& signal) { return !signal.recordReady(); }));
+                    [this](const Signal& signal) { return !batchReady(signal); }));
+}
+
+float* EdfWriter::Signal::append(std::size_t count) {
+  if (end + count > buffer.size()) {
+    buffer.resize(std::max(2 * buffer.size(), end + count));
+  }
+  float* at = buffer.data() + end;
+  end += count;
+  return at;
 }
 
 void EdfWriter::writeFullRecords() {
-  while (signalsWaiting_ == 0) {
+  std::size_t records = std::numeric_limits<std::size_t>::max();
+  for (const auto& signal : signals_) {
+    records = std::min(records, signal.records());
+  }
+  for (std::size_t r = 0; r < records; ++r) {
+    double* out = record_.data();
     for (auto& signal : signals_) {
       const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
-      if (edfwrite_physical_samples(handle_, signal.pending.data() + signal.consumed) != 0) {
-        throw OutputError("writing " + path_ + " failed");
-      }
-      signal.consumed += n;
+      out = std::copy_n(signal.buffer.data() + signal.begin, n, out);
+      signal.begin += n;
       signal.written += n;
     }
+    if (edf_blockwrite_physical_samples(handle_, record_.data()) != 0) {
+      throw OutputError("writing " + path_ + " failed");
+    }
     ++records_;
-    countWaitingSignals();
   }
   // Usually every buffer is empty now; a signal that ran ahead keeps a few
   // samples, moved to the front so the buffer never grows.
   for (auto& signal : signals_) {
-    signal.pending.erase(signal.pending.begin(),
-                         signal.pending.begin() + static_cast<std::ptrdiff_t>(signal.consumed));
-    signal.consumed = 0;
+    if (signal.begin > 0) {
+      std::copy(signal.buffer.begin() + static_cast<std::ptrdiff_t>(signal.begin),
+                signal.buffer.begin() + static_cast<std::ptrdiff_t>(signal.end),
+                signal.buffer.begin());
+      signal.end -= signal.begin;
+      signal.begin = 0;
+    }
   }
+  countWaitingSignals();
 }
 
 void EdfWriter::close() {
@@ -194,7 +225,7 @@ void EdfWriter::close() {
     if (signal.available() < target) {
       signal.padded = target - signal.available();
       ++paddedSignals;
-      signal.pending.resize(signal.consumed + target, 0.0);
+      std::fill_n(signal.append(signal.padded), signal.padded, 0.0f);
     }
   }
   if (paddedSignals > 0) {
@@ -211,7 +242,6 @@ void EdfWriter::close() {
     }
     annotate(onset, "padding: zeros in " + std::to_string(paddedSignals) + " signal(s)");
   }
-  countWaitingSignals();
   writeFullRecords();
   const int result = edfclose_file(handle_);
   handle_ = -1;

@@ -11,8 +11,11 @@ namespace bvhost {
 
 class EdfWriter : public SampleWriter {
  public:
+  // About a quarter of a second of records per write.
+  static constexpr std::size_t kRecordsPerWrite = 20;
+
   EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
-            const RecordingInfo& info);
+            const RecordingInfo& info, std::size_t recordsPerWrite = kRecordsPerWrite);
   ~EdfWriter() override;
 
   void write(std::size_t channel, std::uint64_t firstIndex, const float* values,
@@ -30,21 +33,26 @@ class EdfWriter : public SampleWriter {
     PhysicalRange range;
     // Samples waiting for their record; a record is written only when every
     // signal has a full one, so channels that run short never lose samples.
-    // Records are handed to EDFlib straight from this buffer, and consumed
-    // samples are dropped in one move per write rather than one by one.
-    std::vector<double> pending;
-    std::size_t consumed = 0;
+    // [begin, end) of the buffer is waiting; the buffer keeps its size, so a
+    // steady stream allocates nothing and consumed samples are not moved one
+    // by one. Kept as the plug-in's floats (clipped ones at the range's
+    // edge) for half the memory of doubles.
+    std::vector<float> buffer;
+    std::size_t begin = 0;
+    std::size_t end = 0;
     std::uint64_t written = 0;
     std::uint64_t clipped = 0;
     std::uint64_t padded = 0;
     bool offSizeAnnotated = false;
 
-    std::size_t available() const { return pending.size() - consumed; }
-    bool recordReady() const { return available() >= static_cast<std::size_t>(samplesPerRecord); }
+    std::size_t available() const { return end - begin; }
+    std::size_t records() const { return available() / static_cast<std::size_t>(samplesPerRecord); }
+    float* append(std::size_t count);
   };
 
   void writeFullRecords();
   void countWaitingSignals();
+  bool batchReady(const Signal& signal) const { return signal.records() >= recordsPerWrite_; }
   void annotate(double onsetSeconds, const std::string& text);
 
   std::string path_;
@@ -53,8 +61,14 @@ class EdfWriter : public SampleWriter {
   // Channel index to signal index, or -1 for a channel left out.
   std::vector<int> signalOf_;
   std::vector<std::string> leftOut_;
-  // Signals without a full record yet; records can be written when none is
-  // left, which saves looking at every signal after every block.
+  // One record of every signal, handed to EDFlib in one call.
+  std::vector<double> record_;
+  // EDFlib writes each record through to the file, and a write after a
+  // pause costs far more than one straight after another, so records are
+  // handed over in batches. Signals without a full batch yet: records are
+  // written when none is left, which saves looking at every signal after
+  // every block.
+  std::size_t recordsPerWrite_;
   std::size_t signalsWaiting_ = 0;
   int handle_ = -1;
   std::uint64_t records_ = 0;

@@ -4,24 +4,40 @@
 
 namespace bvhost {
 
-void ReadPacing::noteRead(Clock::time_point readAt, bool delivered) {
-  if (delivered) {
-    if (lastReadEmpty_) {
-      rhythm_ = readAt;
-    } else {
-      rhythm_.reset();
+void ReadPacing::noteRead(Clock::time_point before, Clock::time_point after, bool delivered) {
+  if (!delivered) {
+    if (next_) {
+      if (before >= next_->by) {
+        // Due by now yet not there: the device is off its rhythm. Poll
+        // until a frame pins it again.
+        next_.reset();
+      } else {
+        next_->after = std::max(next_->after, before);
+      }
     }
+    lastEmptyRead_ = before;
+    return;
   }
-  lastReadEmpty_ = !delivered;
+  if (!lastEmptyRead_) {
+    next_.reset();
+    return;
+  }
+  // This frame fell due after the empty read began and before this read
+  // ended; within the window expected for it, if that is narrower.
+  Window due{*lastEmptyRead_, after};
+  if (next_ && next_->after < due.by && due.after < next_->by) {
+    due.after = std::max(due.after, next_->after);
+    due.by = std::min(due.by, next_->by);
+  }
+  next_ = Window{due.after + kFramePeriod, due.by + kFramePeriod};
+  lastEmptyRead_.reset();
 }
 
 ReadPacing::Clock::time_point ReadPacing::nextRead(Clock::time_point now) const {
-  const auto poll = now + kPollInterval;
-  if (!rhythm_) {
-    return poll;
+  if (next_ && next_->by > now) {
+    return std::min(next_->by, now + kFramePeriod);
   }
-  const auto expected = *rhythm_ + kFramePeriod - kWakeEarly;
-  return std::clamp(expected, poll, now + kFramePeriod);
+  return now + kPollInterval;
 }
 
 }  // namespace bvhost

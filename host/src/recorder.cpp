@@ -79,8 +79,8 @@ double secondsSince(Clock::time_point start) {
 
 // nanosleep rather than std::this_thread: a stop signal (installed without
 // SA_RESTART) ends the sleep at once instead of being slept through.
-void sleepUntil(Clock::time_point wake) {
-  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - Clock::now());
+void sleepFor(Clock::duration duration) {
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(duration);
   if (left.count() <= 0) {
     return;
   }
@@ -136,16 +136,22 @@ int runRecord(const RecordOptions& options) {
                                            std::chrono::duration<double>(options.seconds));
   ReadPacing pacing;
   try {
-    while (StopSignals::received() == 0 && Clock::now() < streamEnd) {
-      const auto readAt = Clock::now();
+    for (;;) {
+      const auto before = Clock::now();
+      if (StopSignals::received() != 0 || before >= streamEnd) {
+        break;
+      }
       const bool delivered = sink.read(api) > 0;
-      pacing.noteRead(readAt, delivered);
+      const auto after = Clock::now();
+      pacing.noteRead(before, after, delivered);
       // A read that delivered is followed at once by the next, so a backlog
       // drains quickly.
       if (!delivered) {
-        sleepUntil(std::min(pacing.nextRead(Clock::now()), streamEnd));
+        sleepFor(std::min(pacing.nextRead(after), streamEnd) - after);
       }
-      progress.update(secondsSince(streamStart), sink.frames(), sink.stats().totalSamples());
+      if (progress.enabled()) {
+        progress.update(secondsSince(streamStart), sink.frames(), sink.stats().totalSamples());
+      }
     }
   } catch (...) {
     failure = std::current_exception();
