@@ -122,52 +122,88 @@ SensorSignals::SensorSignals(std::uint64_t seed, int slot)
     wobbleHz_[axis] = 0.1 + 0.25 * unitFrom(mix(traits, 3 + salt));
     wobblePhase_[axis] = kTwoPi * unitFrom(mix(traits, 4 + salt));
     wobbleRad_[axis] = (4.0 + 8.0 * unitFrom(mix(traits, 5 + salt))) / kDegPerRad;
+    const double w = kTwoPi * wobbleHz_[axis];
+    wobbleRateDegS_[axis] = wobbleRad_[axis] * w * kDegPerRad;
+    wobbleStepSin_[axis] = std::sin(w / kImuRate);
+    wobbleStepCos_[axis] = std::cos(w / kImuRate);
   }
+  restSin_ = std::sin(restTiltRad_);
+  restCos_ = std::cos(restTiltRad_);
+}
+
+double SensorSignals::emgAmplitudeMv(double t) const {
+  const double burstMv = kMinBurstMv + (kMaxBurstMv - kMinBurstMv) * pattern_.strength(t);
+  return kRestMv + burstMv * pattern_.envelope(t);
 }
 
 void SensorSignals::generate(std::uint64_t frame, float* out) {
-  const double emgBase = static_cast<double>(frame) * kEmgPerFrame;
+  // The amplitude is taken at the frame's edges and drawn straight between:
+  // the shortest change, a 0.15 s ramp, spans eleven frames, so the line
+  // strays from the curve by half a percent of a burst at most, and the
+  // envelope costs two evaluations a frame instead of one a sample. Both
+  // edges depend on time alone, so neighbouring frames meet exactly.
+  const double start = static_cast<double>(frame) * kFramePeriodS;
+  const double startMv = emgAmplitudeMv(start);
+  const double endMv = emgAmplitudeMv(static_cast<double>(frame + 1) * kFramePeriodS);
+  const double stepMv = (endMv - startMv) / kEmgPerFrame;
   for (int i = 0; i < kEmgPerFrame; ++i) {
-    const double t = (emgBase + i) / kEmgRate;
     const double band = lowPass_.step(highPass_.step(noise_.gaussian())) / kBandRms;
-    const double burstMv = kMinBurstMv + (kMaxBurstMv - kMinBurstMv) * pattern_.strength(t);
-    const double mv = kRestMv + burstMv * pattern_.envelope(t);
+    const double mv = startMv + stepMv * i;
     out[i] = static_cast<float>(mv * band + kAmplifierNoiseMv * noise_.gaussian());
   }
-  float* imu = out + kEmgPerFrame;
-  const double imuBase = static_cast<double>(frame) * kImuPerFrame;
-  for (int j = 0; j < kImuPerFrame; ++j) {
-    float acc[3];
-    float gyr[3];
-    imuSample((imuBase + j) / kImuRate, acc, gyr);
-    for (int axis = 0; axis < 3; ++axis) {
-      imu[axis * kImuPerFrame + j] = acc[axis];
-      imu[(3 + axis) * kImuPerFrame + j] = gyr[axis];
-    }
-  }
+  imuFrame(start, out + kEmgPerFrame);
 }
 
 // The contraction swings the limb about the sensor's Y axis, which tilts
 // gravity between X and Z; a slow sway about X and Z keeps the gyroscope
 // moving between contractions.
-void SensorSignals::imuSample(double t, float* acc, float* gyr) {
-  const double swing = swingRad_ * (0.5 + 0.5 * pattern_.strength(t));
-  const double pitch = restTiltRad_ + swing * pattern_.envelope(t);
-  const double pitchRate = swing * pattern_.envelopeSlope(t);
-  double sway[2];
-  double swayRate[2];
+void SensorSignals::imuFrame(double start, float* imu) {
+  // The sway's phase is taken at the frame's start and turned on by a fixed
+  // step for the next sample: a sine and cosine a frame instead of a sample,
+  // equal to rounding.
+  double sine[2];
+  double cosine[2];
   for (int axis = 0; axis < 2; ++axis) {
-    const double w = kTwoPi * wobbleHz_[axis];
-    sway[axis] = wobbleRad_[axis] * std::sin(w * t + wobblePhase_[axis]);
-    swayRate[axis] = wobbleRad_[axis] * w * std::cos(w * t + wobblePhase_[axis]);
+    const double angle = kTwoPi * wobbleHz_[axis] * start + wobblePhase_[axis];
+    sine[axis] = std::sin(angle);
+    cosine[axis] = std::cos(angle);
   }
-  const double roll = sway[0];
-  acc[0] = static_cast<float>(-std::sin(pitch) + kAccNoiseG * noise_.gaussian());
-  acc[1] = static_cast<float>(std::cos(pitch) * std::sin(roll) + kAccNoiseG * noise_.gaussian());
-  acc[2] = static_cast<float>(std::cos(pitch) * std::cos(roll) + kAccNoiseG * noise_.gaussian());
-  gyr[0] = static_cast<float>(swayRate[0] * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
-  gyr[1] = static_cast<float>(pitchRate * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
-  gyr[2] = static_cast<float>(swayRate[1] * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
+  for (int j = 0; j < kImuPerFrame; ++j) {
+    if (j > 0) {
+      for (int axis = 0; axis < 2; ++axis) {
+        const double s = sine[axis];
+        sine[axis] = s * wobbleStepCos_[axis] + cosine[axis] * wobbleStepSin_[axis];
+        cosine[axis] = cosine[axis] * wobbleStepCos_[axis] - s * wobbleStepSin_[axis];
+      }
+    }
+    const double t = start + j / kImuRate;
+    // At rest, most of the time, the limb sits at its resting tilt, whose
+    // sine and cosine are known.
+    double sinPitch = restSin_;
+    double cosPitch = restCos_;
+    double pitchRate = 0.0;
+    const double envelope = pattern_.envelope(t);
+    if (envelope > 0.0) {
+      const double swing = swingRad_ * (0.5 + 0.5 * pattern_.strength(t));
+      const double pitch = restTiltRad_ + swing * envelope;
+      sinPitch = std::sin(pitch);
+      cosPitch = std::cos(pitch);
+      pitchRate = swing * pattern_.envelopeSlope(t);
+    }
+    const double roll = wobbleRad_[0] * sine[0];
+    float* acc = imu + j;
+    float* gyr = imu + 3 * kImuPerFrame + j;
+    acc[0] = static_cast<float>(-sinPitch + kAccNoiseG * noise_.gaussian());
+    acc[kImuPerFrame] =
+        static_cast<float>(cosPitch * std::sin(roll) + kAccNoiseG * noise_.gaussian());
+    acc[2 * kImuPerFrame] =
+        static_cast<float>(cosPitch * std::cos(roll) + kAccNoiseG * noise_.gaussian());
+    gyr[0] = static_cast<float>(wobbleRateDegS_[0] * cosine[0] + kGyrNoiseDegS * noise_.gaussian());
+    gyr[kImuPerFrame] =
+        static_cast<float>(pitchRate * kDegPerRad + kGyrNoiseDegS * noise_.gaussian());
+    gyr[2 * kImuPerFrame] =
+        static_cast<float>(wobbleRateDegS_[1] * cosine[1] + kGyrNoiseDegS * noise_.gaussian());
+  }
 }
 
 }  // namespace orvane_sim

@@ -61,7 +61,9 @@ class SensorSignals {
   void generate(std::uint64_t frame, float* out);
 
  private:
-  void imuSample(double t, float* acc, float* gyr);
+  double emgAmplitudeMv(double t) const;  // RMS the EMG aims for at time t
+  // Writes the frame's IMU values, channel after channel.
+  void imuFrame(double start, float* imu);
 
   ContractionPattern pattern_;
   Random noise_;
@@ -72,6 +74,11 @@ class SensorSignals {
   double wobbleHz_[2];
   double wobblePhase_[2];
   double wobbleRad_[2];
+  double wobbleRateDegS_[2];  // peak sway rate
+  double wobbleStepSin_[2];   // the sway's turn from one IMU sample to the next
+  double wobbleStepCos_[2];
+  double restSin_;
+  double restCos_;
 };
 
 }  // namespace orvane_sim
