@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <string_view>
 
 #include "results.h"
 
@@ -46,9 +45,16 @@ std::string shortLabel(const ChannelInfo& channel) {
 
 ChannelRouter::ChannelRouter(const std::vector<ChannelInfo>& channels) : channels_(channels) {
   for (const auto& info : channels_) {
-    names_.push_back({text_.size(), info.component.size(), info.channel.size()});
+    // A name holding a NUL can equal no C string; it is marked so, and every
+    // other name kept NUL-terminated, so strcmp can decide in one pass over
+    // the plug-in's text.
+    const bool comparable = info.component.find('\0') == std::string::npos &&
+                            info.channel.find('\0') == std::string::npos;
+    names_.push_back({text_.size(), text_.size() + info.component.size() + 1, comparable});
     text_ += info.component;
+    text_ += '\0';
     text_ += info.channel;
+    text_ += '\0';
   }
 }
 
@@ -58,9 +64,8 @@ std::optional<std::size_t> ChannelRouter::route(const char* component, const cha
   }
   auto matches = [&](std::size_t index) {
     const Names& names = names_[index];
-    const std::string_view text(text_);
-    return text.substr(names.at, names.componentSize) == component &&
-           text.substr(names.at + names.componentSize, names.channelSize) == channel;
+    return names.comparable && std::strcmp(text_.data() + names.component, component) == 0 &&
+           std::strcmp(text_.data() + names.channel, channel) == 0;
   };
   std::optional<std::size_t> found;
   if (matches(position_)) {

@@ -45,9 +45,9 @@ class ChannelRouter {
 
  private:
   struct Names {
-    std::size_t at;  // in text_, the component's name and then the channel's
-    std::size_t componentSize;
-    std::size_t channelSize;
+    std::size_t component;  // where in text_ the names start
+    std::size_t channel;
+    bool comparable;
   };
 
   const std::vector<ChannelInfo>& channels_;

@@ -61,7 +61,19 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
   for (const auto& signal : signals_) {
     recordSize += static_cast<std::size_t>(signal.samplesPerRecord);
   }
-  record_.resize(recordSize);
+  bdf_ = bdf;
+  digitalMax_ = bdf ? 8388607 : 32767;
+  digitalMin_ = bdf ? -8388608 : -32768;
+  for (auto& signal : signals_) {
+    // As EDFlib converts, so the file holds what its own conversion gives.
+    signal.step = (signal.range.maximum - signal.range.minimum) / (digitalMax_ - digitalMin_);
+    signal.offset = signal.range.maximum / signal.step - digitalMax_;
+  }
+  if (bdf) {
+    record_.resize(recordSize * 3);
+  } else {
+    shortRecord_.resize(recordSize);
+  }
   if (signals_.empty()) {
     throw OutputError("cannot write " + path + ": no channel reports samples per frame, and an " +
                       (bdf ? "BDF+" : "EDF+") + " file needs at least one signal");
@@ -78,8 +90,6 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
     handle_ = -1;
     throw OutputError("cannot create " + path + ": " + openErrorText(code));
   }
-  const int digitalMax = bdf ? 8388607 : 32767;
-  const int digitalMin = bdf ? -8388608 : -32768;
   bool ok = edf_set_datarecord_duration(handle_, kRecordDurationUnits) == 0 &&
             edf_set_number_of_annotation_signals(handle_, kAnnotationSignals) == 0;
   for (std::size_t s = 0; s < signals_.size() && ok; ++s) {
@@ -89,8 +99,8 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
     ok = edf_set_samplefrequency(handle_, signal, signals_[s].samplesPerRecord) == 0 &&
          edf_set_physical_maximum(handle_, signal, signals_[s].range.maximum) == 0 &&
          edf_set_physical_minimum(handle_, signal, signals_[s].range.minimum) == 0 &&
-         edf_set_digital_maximum(handle_, signal, digitalMax) == 0 &&
-         edf_set_digital_minimum(handle_, signal, digitalMin) == 0 &&
+         edf_set_digital_maximum(handle_, signal, digitalMax_) == 0 &&
+         edf_set_digital_minimum(handle_, signal, digitalMin_) == 0 &&
          edf_set_label(handle_, signal, edfLabel(channel).c_str()) == 0 &&
          edf_set_physical_dimension(handle_, signal, edfDimension(channel.unit).c_str()) == 0 &&
          edf_set_transducer(handle_, signal, transducer.c_str()) == 0;
@@ -169,6 +179,11 @@ void EdfWriter::countWaitingSignals() {
                     [this](const Signal& signal) { return !batchReady(signal); }));
 }
 
+int EdfWriter::writeRecord() {
+  return bdf_ ? edf_blockwrite_digital_3byte_samples(handle_, record_.data())
+              : edf_blockwrite_digital_short_samples(handle_, shortRecord_.data());
+}
+
 float* EdfWriter::Signal::append(std::size_t count) {
   if (end + count > buffer.size()) {
     buffer.resize(std::max(2 * buffer.size(), end + count));
@@ -183,15 +198,33 @@ void EdfWriter::writeFullRecords() {
   for (const auto& signal : signals_) {
     records = std::min(records, signal.records());
   }
+  // Converted here rather than by EDFlib, whose conversion costs several
+  // times as much per sample and writes the file a signal at a time.
   for (std::size_t r = 0; r < records; ++r) {
-    double* out = record_.data();
+    unsigned char* bytes = record_.data();
+    short* shorts = shortRecord_.data();
     for (auto& signal : signals_) {
+      const float* samples = signal.buffer.data() + signal.begin;
+      for (int i = 0; i < signal.samplesPerRecord; ++i) {
+        // Truncated toward zero, as EDFlib does.
+        const auto digital = std::clamp(
+            static_cast<int>(static_cast<double>(samples[i]) / signal.step - signal.offset),
+            digitalMin_, digitalMax_);
+        if (bdf_) {
+          // Three bytes, least significant first, two's complement.
+          const auto bits = static_cast<std::uint32_t>(digital);
+          *bytes++ = static_cast<unsigned char>(bits);
+          *bytes++ = static_cast<unsigned char>(bits >> 8);
+          *bytes++ = static_cast<unsigned char>(bits >> 16);
+        } else {
+          *shorts++ = static_cast<short>(digital);
+        }
+      }
       const auto n = static_cast<std::size_t>(signal.samplesPerRecord);
-      out = std::copy_n(signal.buffer.data() + signal.begin, n, out);
       signal.begin += n;
       signal.written += n;
     }
-    if (edf_blockwrite_physical_samples(handle_, record_.data()) != 0) {
+    if (writeRecord() != 0) {
       throw OutputError("writing " + path_ + " failed");
     }
     ++records_;

@@ -31,6 +31,8 @@ class EdfWriter : public SampleWriter {
     std::size_t channel;
     int samplesPerRecord;
     PhysicalRange range;
+    double step = 1.0;    // physical units per digital step
+    double offset = 0.0;  // digital value of physical zero, negated
     // Samples waiting for their record; a record is written only when every
     // signal has a full one, so channels that run short never lose samples.
     // [begin, end) of the buffer is waiting; the buffer keeps its size, so a
@@ -51,6 +53,7 @@ class EdfWriter : public SampleWriter {
   };
 
   void writeFullRecords();
+  int writeRecord();
   void countWaitingSignals();
   bool batchReady(const Signal& signal) const { return signal.records() >= recordsPerWrite_; }
   void annotate(double onsetSeconds, const std::string& text);
@@ -61,8 +64,13 @@ class EdfWriter : public SampleWriter {
   // Channel index to signal index, or -1 for a channel left out.
   std::vector<int> signalOf_;
   std::vector<std::string> leftOut_;
-  // One record of every signal, handed to EDFlib in one call.
-  std::vector<double> record_;
+  // One record of every signal in the file's digital form, handed to EDFlib
+  // in one call: three bytes a sample in BDF+, a short in EDF+.
+  std::vector<unsigned char> record_;
+  std::vector<short> shortRecord_;
+  bool bdf_ = true;
+  int digitalMax_ = 0;
+  int digitalMin_ = 0;
   // EDFlib writes each record through to the file, and a write after a
   // pause costs far more than one straight after another, so records are
   // handed over in batches. Signals without a full batch yet: records are

@@ -39,6 +39,20 @@ TEST(ChannelRouting, FindsAChannelOutOfOrderByNameAndRejectsUnknownOnes) {
   EXPECT_EQ(router.route(nullptr, "EMG"), std::nullopt);
 }
 
+// A described name whose length takes in a NUL is not the C string that
+// ends there, nor does a longer or shorter name match.
+TEST(ChannelRouting, NamesMatchWholeAndNeverThroughANul) {
+  const std::vector<ChannelInfo> channels = {{0, std::string("A\0B", 3), "EMG", 9, 1925.926, 26},
+                                             {1, "B", "EMG", 9, 1925.926, 26}};
+  ChannelRouter router(channels);
+  router.beginRead();
+  EXPECT_EQ(router.route("A", "EMG"), std::nullopt);
+  EXPECT_EQ(router.route("B", "EMG"), 1u);
+  EXPECT_EQ(router.route("B", "EM"), std::nullopt);
+  EXPECT_EQ(router.route("B", "EMGX"), std::nullopt);
+  EXPECT_EQ(router.route("BB", "EMG"), std::nullopt);
+}
+
 TEST(ChannelRouting, SamplesPerFrameRoundsTheRateTimesTheFramePeriod) {
   EXPECT_EQ(samplesPerFrame(1925.9259f), 26u);
   EXPECT_EQ(samplesPerFrame(148.14815f), 2u);
