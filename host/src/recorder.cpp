@@ -40,7 +40,9 @@ class RecordingSink : public SampleHandler {
       return;
     }
     stats_.add(*index, block);
-    if (block.count > 0 && block.values != nullptr) {
+    // A block of no samples still reaches the writers: it is how a dropout
+    // shows, and the EDF writer annotates it.
+    if (block.count == 0 || block.values != nullptr) {
       for (auto& writer : writers_) {
         writer->write(*index, block.firstIndex, block.values, block.count);
       }

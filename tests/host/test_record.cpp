@@ -235,6 +235,39 @@ TEST_F(Record, SummaryReportsEveryChannelWithoutGaps) {
   EXPECT_THAT(run_.out, HasSubstr("Wrote " + directory_ + "/run.bdf"));
 }
 
+std::vector<std::string> readAnnotations(const std::string& path) {
+  edf_hdr_struct header{};
+  EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  std::vector<std::string> annotations;
+  for (long long a = 0; a < header.annotations_in_file; ++a) {
+    edf_annotation_struct annotation{};
+    edf_get_annotation(header.handle, static_cast<int>(a), &annotation);
+    annotations.push_back(annotation.annotation);
+  }
+  edfclose_file(header.handle);
+  return annotations;
+}
+
+TEST(RecordDropout, BdfAnnotatesTheFramesASensorDeliveredNothing) {
+  const std::string directory = scratchDirectory("dropout");
+  // Sensor 2 silent from frame 100 (1.35 s) for a second.
+  auto environment = kSimulator;
+  environment["ORVANE_SIM_DROPOUT"] = "2:100:74";
+  const CliRun run = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "3", "--out",
+                                directory + "/drop.bdf", "--out", directory + "/drop.csv"},
+                               environment);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(readAnnotations(directory + "/drop.bdf"), ::testing::Contains("S2 EMG: frame of 0"));
+  EXPECT_THAT(readAnnotations(directory + "/drop.bdf"),
+              ::testing::Not(::testing::Contains(::testing::StartsWith("S1 "))));
+  // The empty blocks add no rows, and the indices still run without a break.
+  const Samples csv = readCsv(directory + "/drop.csv");
+  ASSERT_EQ(csv.size(), 14u);
+  for (const auto& [key, values] : csv) {
+    EXPECT_EQ(values.size(), summaryReceived(run.out, key.first, key.second)) << key.second;
+  }
+}
+
 TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
   const std::string directory = scratchDirectory("sigterm");
   const CliRun run = runBvhostAndSignal({"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out",
