@@ -153,6 +153,12 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
                          signal.samplesPerRecord * kFramePeriodSeconds;
     annotate(onset, edfLabel(channels_[channel]) + ": frame of " + std::to_string(count));
   }
+  if (count > 0 && signal.openGapZeros > 0) {
+    // The silence since the last filling goes before the samples that end
+    // it, so they keep their place within the bound.
+    padTo(signal, leadRecords() - std::min(leadRecords(), kMaxLagRecords));
+    closeGap(signal);
+  }
   const bool wasReady = batchReady(signal);
   float* out = signal.append(count);
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -171,6 +177,64 @@ void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
   if (!wasReady && batchReady(signal) && --signalsWaiting_ == 0) {
     writeFullRecords();
   }
+  // Every signal has had the same number of records written, so what one
+  // holds is how far it is ahead. A signal is filled only once it lags a
+  // whole batch beyond the bound: records then go out in batches, the scan
+  // of all signals stays rare, and a signal back at the bound after its
+  // silence is never filled again.
+  if (signal.records() > kMaxLagRecords + 2 * recordsPerWrite_) {
+    const std::size_t lead = signal.records();
+    for (auto& other : signals_) {
+      if (other.records() + kMaxLagRecords + recordsPerWrite_ < lead) {
+        padTo(other, lead - kMaxLagRecords);
+      }
+    }
+    countWaitingSignals();
+    if (signalsWaiting_ == 0) {
+      writeFullRecords();
+    }
+  }
+}
+
+std::size_t EdfWriter::leadRecords() const {
+  std::size_t lead = 0;
+  for (const auto& signal : signals_) {
+    lead = std::max(lead, signal.records());
+  }
+  return lead;
+}
+
+void EdfWriter::padTo(Signal& signal, std::size_t records) {
+  const std::size_t want = records * static_cast<std::size_t>(signal.samplesPerRecord);
+  if (signal.available() >= want) {
+    return;
+  }
+  const std::size_t zeros = want - signal.available();
+  if (signal.openGapZeros == 0) {
+    signal.openGapOnset = signal.endSeconds();
+  }
+  signal.openGapZeros += zeros;
+  signal.gapZeros += zeros;
+  std::fill_n(signal.append(zeros), zeros, 0.0f);
+}
+
+void EdfWriter::closeGap(Signal& signal) {
+  annotate(signal.openGapOnset, edfLabel(channels_[signal.channel]) + ": " +
+                                    std::to_string(signal.openGapZeros) +
+                                    " zero sample(s), no data");
+  signal.openGapZeros = 0;
+}
+
+double EdfWriter::Signal::endSeconds() const {
+  return static_cast<double>(written + available()) / samplesPerRecord * kFramePeriodSeconds;
+}
+
+std::size_t EdfWriter::largestBuffer() const {
+  std::size_t largest = 0;
+  for (const auto& signal : signals_) {
+    largest = std::max(largest, signal.buffer.size());
+  }
+  return largest;
 }
 
 void EdfWriter::countWaitingSignals() {
@@ -186,7 +250,18 @@ int EdfWriter::writeRecord() {
 
 float* EdfWriter::Signal::append(std::size_t count) {
   if (end + count > buffer.size()) {
-    buffer.resize(std::max(2 * buffer.size(), end + count));
+    // Moving the waiting samples to the front pays off only when they are no
+    // more than those already consumed, so each sample is moved at most
+    // about once; otherwise the buffer grows.
+    if (begin > 0 && available() <= begin) {
+      std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(begin),
+                buffer.begin() + static_cast<std::ptrdiff_t>(end), buffer.begin());
+      end -= begin;
+      begin = 0;
+    }
+    if (end + count > buffer.size()) {
+      buffer.resize(std::max(2 * buffer.size(), end + count));
+    }
   }
   float* at = buffer.data() + end;
   end += count;
@@ -229,10 +304,12 @@ void EdfWriter::writeFullRecords() {
     }
     ++records_;
   }
-  // Usually every buffer is empty now; a signal that ran ahead keeps a few
-  // samples, moved to the front so the buffer never grows.
+  // Usually every buffer is empty now, or a signal that ran ahead keeps a
+  // few samples, moved to the front so the buffer never grows. A longer
+  // backlog is moved only once as much has been consumed, so moving costs
+  // no more than the samples written.
   for (auto& signal : signals_) {
-    if (signal.begin > 0) {
+    if (signal.begin > 0 && signal.available() <= signal.begin) {
       std::copy(signal.buffer.begin() + static_cast<std::ptrdiff_t>(signal.begin),
                 signal.buffer.begin() + static_cast<std::ptrdiff_t>(signal.end),
                 signal.buffer.begin());
@@ -246,6 +323,11 @@ void EdfWriter::writeFullRecords() {
 void EdfWriter::close() {
   if (handle_ < 0) {
     return;
+  }
+  for (auto& signal : signals_) {
+    if (signal.openGapZeros > 0) {
+      closeGap(signal);
+    }
   }
   std::size_t recordsLeft = 0;
   for (const auto& signal : signals_) {
@@ -294,6 +376,11 @@ std::vector<std::string> EdfWriter::notes() const {
       notes.push_back(path_ + ": " + std::to_string(signal.clipped) + " sample(s) of " + label +
                       " outside [" + std::to_string(signal.range.minimum) + ", " +
                       std::to_string(signal.range.maximum) + "] were clipped");
+    }
+    if (signal.gapZeros > 0) {
+      notes.push_back(path_ + ": " + label + " padded with " + std::to_string(signal.gapZeros) +
+                      " zero sample(s) where it delivered nothing for over " +
+                      std::to_string(kMaxLagRecords) + " records");
     }
     if (signal.padded > 0) {
       notes.push_back(path_ + ": last record of " + label + " padded with " +

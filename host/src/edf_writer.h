@@ -13,6 +13,11 @@ class EdfWriter : public SampleWriter {
  public:
   // About a quarter of a second of records per write.
   static constexpr std::size_t kRecordsPerWrite = 20;
+  // A signal may fall this many records (one second) behind the most
+  // advanced one before its gap is filled with zeros; a sensor that stays
+  // silent would otherwise hold back every record and the other signals'
+  // samples would pile up in memory.
+  static constexpr std::size_t kMaxLagRecords = 74;
 
   EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
             const RecordingInfo& info, std::size_t recordsPerWrite = kRecordsPerWrite);
@@ -25,6 +30,8 @@ class EdfWriter : public SampleWriter {
   const std::string& path() const override { return path_; }
 
   std::uint64_t recordsWritten() const { return records_; }
+  // Samples the largest signal buffer can hold.
+  std::size_t largestBuffer() const;
 
  private:
   struct Signal {
@@ -45,16 +52,25 @@ class EdfWriter : public SampleWriter {
     std::uint64_t written = 0;
     std::uint64_t clipped = 0;
     std::uint64_t padded = 0;
+    // Zeros put in while the signal lagged: in all, and in the gap still
+    // open (annotated once it closes, with where it began).
+    std::uint64_t gapZeros = 0;
+    std::uint64_t openGapZeros = 0;
+    double openGapOnset = 0.0;
     bool offSizeAnnotated = false;
 
     std::size_t available() const { return end - begin; }
     std::size_t records() const { return available() / static_cast<std::size_t>(samplesPerRecord); }
     float* append(std::size_t count);
+    double endSeconds() const;
   };
 
   void writeFullRecords();
   int writeRecord();
   void countWaitingSignals();
+  std::size_t leadRecords() const;
+  void padTo(Signal& signal, std::size_t records);
+  void closeGap(Signal& signal);
   bool batchReady(const Signal& signal) const { return signal.records() >= recordsPerWrite_; }
   void annotate(double onsetSeconds, const std::string& text);
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <regex>
 #include <sstream>
 
 #include "csv_writer.h"
@@ -30,6 +31,7 @@ struct ReadBack {
   std::vector<std::string> labels;
   std::vector<std::vector<double>> values;
   std::vector<std::string> annotations;
+  std::vector<long long> onsets;  // in EDFlib's units of 100 ns
   long long records = 0;
 };
 
@@ -51,6 +53,7 @@ ReadBack readBack(const std::string& path) {
     edf_annotation_struct annotation{};
     edf_get_annotation(header.handle, static_cast<int>(a), &annotation);
     result.annotations.push_back(annotation.annotation);
+    result.onsets.push_back(annotation.onset);
   }
   edfclose_file(header.handle);
   return result;
@@ -141,6 +144,85 @@ TEST(EdfWriter, WritesInBatchesAndKeepsOrderWhenOneChannelRunsAhead) {
                 1e-5)
         << i;
   }
+  std::filesystem::remove(path);
+}
+
+// A sensor silent for many records must not hold back the file nor make the
+// other signals' buffers grow: its gap is filled with zeros, annotated where
+// it begins, and every sample that did arrive is still there, in order.
+TEST(EdfWriter, FillsALongSilenceWithZerosAndKeepsWriting) {
+  const std::string path = temporaryPath("silent.bdf");
+  constexpr std::size_t kBefore = 10;
+  constexpr std::size_t kSilent = 1000;
+  constexpr std::size_t kAfter = 10;
+  constexpr std::size_t kFrames = kBefore + kSilent + kAfter;
+  auto emgValue = [](std::size_t i) { return static_cast<float>(i % 1000) * 0.01f - 5.0f; };
+  auto accValue = [](std::size_t i) { return static_cast<float>(i) * 0.125f; };
+  std::size_t accSent = 0;
+  std::vector<float> emg(26);
+  std::vector<float> acc(2);
+  {
+    EdfWriter writer(path, true, kChannels, RecordingInfo{"Test", "1", 0});
+    std::size_t bufferMidway = 0;
+    for (std::size_t frame = 0; frame < kFrames; ++frame) {
+      for (std::size_t i = 0; i < 26; ++i) {
+        emg[i] = emgValue(frame * 26 + i);
+      }
+      writer.write(0, frame * 26, emg.data(), 26);
+      if (frame < kBefore || frame >= kBefore + kSilent) {
+        acc = {accValue(accSent), accValue(accSent + 1)};
+        writer.write(1, accSent, acc.data(), 2);
+        accSent += 2;
+      } else {
+        writer.write(1, accSent, nullptr, 0);
+      }
+      if (frame == kBefore + kSilent / 2) {
+        EXPECT_GT(writer.recordsWritten(), 0u);
+        bufferMidway = writer.largestBuffer();
+      }
+    }
+    EXPECT_GT(writer.recordsWritten(), kSilent / 2);
+    EXPECT_EQ(writer.largestBuffer(), bufferMidway);
+    writer.close();
+    EXPECT_THAT(writer.notes(), Contains(HasSubstr("S1 ACC X padded with")));
+    EXPECT_THAT(writer.notes(), Not(Contains(HasSubstr("S1 EMG padded with"))));
+  }
+  const ReadBack file = readBack(path);
+  ASSERT_EQ(file.values[0].size(), kFrames * 26);
+  for (std::size_t i = 0; i < file.values[0].size(); ++i) {
+    ASSERT_NEAR(file.values[0][i], emgValue(i), 1e-5) << i;
+  }
+  std::size_t zeros = 0;
+  long long onset = -1;
+  const std::regex note(R"(^S1 ACC X: (\d+) zero sample\(s\), no data$)");
+  for (std::size_t a = 0; a < file.annotations.size(); ++a) {
+    std::smatch match;
+    if (std::regex_match(file.annotations[a], match, note)) {
+      EXPECT_EQ(zeros, 0u) << "one silence, one annotation";
+      zeros = std::stoull(match[1]);
+      onset = file.onsets[a];
+    }
+  }
+  // The silence less the lag allowed (one second of records), give or take
+  // the frame in which the sensor came back.
+  EXPECT_GE(zeros, (kSilent - EdfWriter::kMaxLagRecords - 1) * 2);
+  EXPECT_LE(zeros, (kSilent - EdfWriter::kMaxLagRecords + 1) * 2);
+  EXPECT_EQ(onset, 1350000LL);  // where the sensor fell silent: ten records in
+  // The samples before the silence, the zeros, the samples after, then only
+  // the padding of the last record.
+  const std::vector<double>& accFile = file.values[1];
+  ASSERT_GE(accFile.size(), accSent + zeros);
+  std::size_t real = 0;
+  for (std::size_t i = 0; i < accFile.size(); ++i) {
+    const bool inGap = i >= kBefore * 2 && i < kBefore * 2 + zeros;
+    if (inGap || real == accSent) {
+      ASSERT_NEAR(accFile[i], 0.0, 1e-5) << i;
+    } else {
+      ASSERT_NEAR(accFile[i], accValue(real), 1e-5) << i;
+      ++real;
+    }
+  }
+  EXPECT_EQ(real, accSent);
   std::filesystem::remove(path);
 }
 
