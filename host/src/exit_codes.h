@@ -24,6 +24,7 @@ inline constexpr const char* kExitCodeTable =
     "       firstIndex or a block for a channel it never described)\n"
     "  2    bad command line: unknown command or option, bad option value\n"
     "  3    the plug-in file is missing or cannot be loaded as a shared library\n"
+    "       (validate: or loading it crashes or hangs)\n"
     "  4    the library is no plug-in: it lacks some of the sixteen bv_* entry points\n"
     "  5    the plug-in refused a call that the command needs (for example bv_connect)\n"
     "  6    the output file could not be written\n"

@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <string>
+
 #include "cli_runner.h"
 
 using ::testing::HasSubstr;
@@ -53,4 +56,24 @@ TEST(Validate, PrintsTheSeedSoARunCanBeRepeated) {
   const CliRun run =
       runBvhost({"validate", KESSRA_PLUGIN_PATH, "--only", "^copy-back$", "--seed", "77"});
   EXPECT_THAT(run.out, HasSubstr("seed 77"));
+}
+
+// Loading runs the library's constructors; one that crashes or hangs must
+// make validate report a load failure, not take it down.
+TEST(Validate, ReportsALibraryThatCrashesWhileLoading) {
+  const CliRun run = runBvhost({"validate", CRASH_ON_LOAD_PATH});
+  EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("loading it crashed with signal " + std::to_string(SIGSEGV)));
+}
+
+TEST(Validate, ReportsALibraryThatHangsWhileLoading) {
+  const CliRun run = runBvhost({"validate", HANG_ON_LOAD_PATH});
+  EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("loading it did not finish within"));
+}
+
+TEST(Validate, StillNamesALibraryThatIsNoPlugin) {
+  const CliRun run = runBvhost({"validate", INTEROP_PATH});
+  EXPECT_EQ(run.exitCode, 4) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("it is no plug-in"));
 }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <regex>
+#include <stdexcept>
+#include <string>
 
 #include "check_runner.h"
 #include "checks.h"
@@ -10,12 +12,48 @@
 #include "plugin_loader.h"
 
 namespace bvhost {
+namespace {
+
+constexpr int kLoadTimeoutSeconds = 5;
+
+void probeLoad(const std::string& pluginPath) {
+  // The child can hand back only text, so the kind of load error travels as
+  // the exit code it maps to, ahead of the message.
+  const CheckOutcome outcome = runIsolated(
+      [&] {
+        try {
+          Plugin probe(pluginPath, false);
+        } catch (const LoadError& error) {
+          throw std::runtime_error(std::to_string(error.exitCode()) + " " + error.what());
+        }
+      },
+      kLoadTimeoutSeconds);
+  if (outcome.passed) {
+    return;
+  }
+  const std::string& reason = outcome.reason;
+  const std::string notAPlugin = std::to_string(kExitNotAPlugin) + " ";
+  const std::string cannotLoad = std::to_string(kExitCannotLoad) + " ";
+  if (reason.rfind(notAPlugin, 0) == 0) {
+    throw LoadError(LoadError::Kind::NotAPlugin, reason.substr(notAPlugin.size()));
+  }
+  if (reason.rfind(cannotLoad, 0) == 0) {
+    throw LoadError(LoadError::Kind::NotLoadable, reason.substr(cannotLoad.size()));
+  }
+  const bool died = reason.rfind("crashed", 0) == 0 || reason.rfind("did not finish", 0) == 0;
+  throw LoadError(LoadError::Kind::NotLoadable, "cannot load " + pluginPath + ": loading it " +
+                                                    (died ? "" : "failed: ") + reason);
+}
+
+}  // namespace
 
 int runValidate(const std::string& pluginPath, std::optional<std::uint64_t> seed,
                 const std::optional<std::string>& only) {
   // A file that is not there or loads as no library fails the same way in
-  // every check, so it is reported once, as a load error.
-  { Plugin probe(pluginPath, false); }
+  // every check, so it is reported once, as a load error. Loading runs the
+  // library's own constructors, which may crash or hang, so even this first
+  // load happens in a child of its own.
+  probeLoad(pluginPath);
 
   const std::uint64_t chosenSeed =
       seed ? *seed
