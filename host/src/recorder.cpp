@@ -104,6 +104,9 @@ int runRecord(const RecordOptions& options) {
   info.pluginVersion = identityText(api.bv_get_integration_version);
   info.start = std::time(nullptr);
 
+  // From before connecting, which can take long: a stop asked for then still
+  // leaves complete files instead of none or empty ones.
+  StopSignals signals;
   require("bv_connect", connectWithTriggers(api, options.triggers));
   std::vector<ChannelInfo> channels;
   {
@@ -120,7 +123,6 @@ int runRecord(const RecordOptions& options) {
     api.bv_disconnect();
     throw;
   }
-  StopSignals signals;
   RecordingSink sink(channels, writers);
   ProgressLine progress;
   int exitCode = kExitOk;

@@ -9,7 +9,16 @@ volatile std::sig_atomic_t stopSignal = 0;
 struct sigaction previousInt;
 struct sigaction previousTerm;
 
-void onSignal(int number) { stopSignal = number; }
+// The first signal asks for a clean stop; should the plug-in then hang, a
+// second one must still end the process, so the default actions come back.
+void onSignal(int number) {
+  stopSignal = number;
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(SIGINT, &fallback, nullptr);
+  sigaction(SIGTERM, &fallback, nullptr);
+}
 
 }  // namespace
 

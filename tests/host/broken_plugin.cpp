@@ -4,6 +4,8 @@
 //   BROKEN_RULE 1: a second bv_connect is accepted.
 //   BROKEN_RULE 2: firstIndex skips a sample after the tenth frame.
 //   BROKEN_RULE 3: bv_read_samples is not exported.
+//   BROKEN_RULE 4: bv_connect takes a second and a half.
+//   BROKEN_RULE 5: bv_stop_streaming never returns.
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -133,6 +135,9 @@ EXPORTED PluginResult bv_connect(Configuration* config) noexcept {
   if (state == BV_STATE_STREAMING) {
     return ok();
   }
+#if BROKEN_RULE == 4
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+#endif
   scan(config);
   state = BV_STATE_CONNECTED;
   return ok();
@@ -212,6 +217,11 @@ EXPORTED PluginResult bv_start_streaming() noexcept {
 
 EXPORTED PluginResult bv_stop_streaming() noexcept {
   if (state != BV_STATE_STREAMING) return fail(BV_MESSAGE_NOT_STREAMING);
+#if BROKEN_RULE == 5
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+#endif
   drain = true;
   stoppedAt = Clock::now();
   state = BV_STATE_CONNECTED;

@@ -44,6 +44,15 @@ CliRun runBvhost(const std::vector<std::string>& arguments,
 CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalNumber,
                           int afterMilliseconds,
                           const std::map<std::string, std::string>& environment) {
+  if (signalNumber == 0) {
+    return runBvhostAndSignals(arguments, {}, environment);
+  }
+  return runBvhostAndSignals(arguments, {{signalNumber, afterMilliseconds}}, environment);
+}
+
+CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
+                           const std::vector<std::pair<int, int>>& signalsAt,
+                           const std::map<std::string, std::string>& environment) {
   const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
@@ -65,14 +74,16 @@ CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalN
     execv(BVHOST_PATH, argv.data());
     _exit(127);
   }
-  if (signalNumber != 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(afterMilliseconds));
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& [signalNumber, atMilliseconds] : signalsAt) {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(atMilliseconds));
     kill(pid, signalNumber);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   CliRun run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.killedBy = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   run.out = drainFile(outPath);
   run.err = drainFile(errPath);
   return run;

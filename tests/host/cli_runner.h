@@ -3,10 +3,12 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CliRun {
-  int exitCode = -1;
+  int exitCode = -1;  // 128 + the signal's number when a signal ended it
+  int killedBy = 0;   // the signal that ended it, or 0
   std::string out;
   std::string err;
 };
@@ -20,6 +22,12 @@ CliRun runBvhost(const std::vector<std::string>& arguments,
 CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalNumber,
                           int afterMilliseconds,
                           const std::map<std::string, std::string>& environment = {});
+
+// As runBvhost, but sends each signal once its time (in milliseconds from
+// the start) has come.
+CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
+                           const std::vector<std::pair<int, int>>& signalsAt,
+                           const std::map<std::string, std::string>& environment = {});
 
 // A fresh directory under the test's build folder.
 std::string scratchDirectory(const std::string& name);

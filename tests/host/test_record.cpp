@@ -18,6 +18,7 @@
 #include "kessra_plugin.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -284,6 +285,35 @@ TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
     EXPECT_EQ(values.size(), summaryReceived(run.out, key.first, key.second)) << key.second;
     EXPECT_GT(values.size(), 0u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A stop asked for while the plug-in is still connecting is honoured once it
+// has connected: the recording ends at once, cleanly, with complete files.
+TEST(RecordSignal, SigtermWhileConnectingStopsCleanly) {
+  const std::string directory = scratchDirectory("early");
+  const CliRun run = runBvhostAndSignal(
+      {"record", SLOW_CONNECT_PATH, "--seconds", "30", "--out", directory + "/early.csv"}, SIGTERM,
+      500);
+  EXPECT_EQ(run.killedBy, 0);
+  EXPECT_EQ(run.exitCode, 143) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("stopped by SIGTERM"));
+  EXPECT_THAT(run.out, HasSubstr("No gaps in firstIndex."));
+  EXPECT_THAT(readFile(directory + "/early.csv"),
+              ::testing::StartsWith("component,channel,sample_index,time_s,value\n"));
+}
+
+// A plug-in that hangs while stopping must not make bvhost unkillable: the
+// second signal takes the default action.
+TEST(RecordSignal, SecondSigintEndsARecordingThatHangs) {
+  const std::string directory = scratchDirectory("hung");
+  const CliRun run = runBvhostAndSignals(
+      {"record", HUNG_STOP_PATH, "--seconds", "30", "--out", directory + "/hung.csv"},
+      {{SIGINT, 800}, {SIGINT, 1600}});
+  EXPECT_EQ(run.killedBy, SIGINT) << run.err;
 }
 
 }  // namespace
