@@ -18,16 +18,21 @@ PluginResult connectWithTriggers(const EntryPoints& api, const TriggerOptions& t
   if (config.settingCount != 3 || config.settings == nullptr) {
     return api.bv_connect(&config);
   }
+  return connectWithTriggers(api, config, triggers);
+}
+
+PluginResult connectWithTriggers(const EntryPoints& api, Configuration& tree,
+                                 const TriggerOptions& triggers) {
   const bool wanted[3] = {triggers.startInput, triggers.stopInput, triggers.outputTriggers};
   StringRef original[3];
   for (int i = 0; i < 3; ++i) {
-    original[i] = config.settings[i].value.text;
+    original[i] = tree.settings[i].value.text;
     const char* text = wanted[i] ? "true" : "false";
-    config.settings[i].value.text = StringRef{text, std::strlen(text)};
+    tree.settings[i].value.text = StringRef{text, std::strlen(text)};
   }
-  const PluginResult result = api.bv_connect(&config);
+  const PluginResult result = api.bv_connect(&tree);
   for (int i = 0; i < 3; ++i) {
-    config.settings[i].value.text = original[i];
+    tree.settings[i].value.text = original[i];
   }
   return result;
 }

@@ -35,4 +35,9 @@ class PluginConfiguration {
 // exactly what the plug-in allocated.
 PluginResult connectWithTriggers(const EntryPoints& api, const TriggerOptions& triggers);
 
+// The same on a three-setting tree the caller holds: its value texts carry
+// the options for the bv_connect call only and are restored afterwards.
+PluginResult connectWithTriggers(const EntryPoints& api, Configuration& tree,
+                                 const TriggerOptions& triggers);
+
 }  // namespace bvhost

@@ -146,16 +146,8 @@ void copyBack(CheckContext& context) {
   expect(sameRoot(handedBack, built),
          "a record holding three settings did not receive the configuration just built");
 
-  StringRef original[3];
-  for (int i = 0; i < 3; ++i) {
-    original[i] = built.settings[i].value.text;
-    const char* text = wanted[i] ? "true" : "false";
-    built.settings[i].value.text = StringRef{text, std::strlen(text)};
-  }
-  const PluginResult connected = api.bv_connect(&built);
-  for (int i = 0; i < 3; ++i) {
-    built.settings[i].value.text = original[i];
-  }
+  const PluginResult connected =
+      connectWithTriggers(api, built, TriggerOptions{wanted[0], wanted[1], wanted[2]});
   expectSuccess("bv_connect with a three-setting record", connected);
 
   Configuration applied{};
