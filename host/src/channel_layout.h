@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "frame_period.h"
 #include "kessra_plugin.h"
 
 namespace bvhost {
-
-// One device frame; a channel's rate is a whole number of samples per frame.
-inline constexpr double kFramePeriodSeconds = 0.0135;
 
 struct ChannelInfo {
   std::size_t componentIndex = 0;

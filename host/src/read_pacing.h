@@ -8,13 +8,15 @@
 #include <chrono>
 #include <optional>
 
+#include "frame_period.h"
+
 namespace bvhost {
 
 class ReadPacing {
  public:
   using Clock = std::chrono::steady_clock;
 
-  static constexpr auto kFramePeriod = std::chrono::microseconds(13500);
+  static constexpr auto kFramePeriod = bvhost::kFramePeriod;
   // Polling while no window is known; the interval bounds how wide a window
   // gets, and so the latency of every frame read by it.
   static constexpr auto kPollInterval = std::chrono::milliseconds(1);

@@ -1,0 +1,24 @@
+// A note on the recording's time line, as EDF+ carries one: where it begins,
+// how long it lasts, and a short text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace bvhost {
+
+struct Annotation {
+  // Seconds from the start of the stream (the file's start time, sub-second
+  // part included).
+  double onsetSeconds = 0.0;
+  // Negative when the note marks an instant rather than a stretch.
+  double durationSeconds = -1.0;
+  // At most kMaxAnnotationText bytes of UTF-8, with no control characters.
+  std::string text;
+};
+
+// EDFlib's writing limit, kept for every annotation so any EDF+ reader
+// takes the text whole.
+inline constexpr std::size_t kMaxAnnotationText = 40;
+
+}  // namespace bvhost
