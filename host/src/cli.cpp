@@ -199,6 +199,26 @@ ValidateRequest parseValidate(const std::vector<std::string>& arguments) {
   return request;
 }
 
+RepairRequest parseRepair(const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2 || arguments[1].rfind("--", 0) == 0 || arguments[1].empty()) {
+    throw UsageError("repair needs the recording: bvhost repair FILE [--out FILE]");
+  }
+  RepairRequest request{arguments[1], std::nullopt};
+  ArgumentReader reader(arguments, 2);
+  while (!reader.done()) {
+    const std::string option = reader.option();
+    if (option == "--out") {
+      request.out = reader.value(option);
+      if (request.out->empty()) {
+        throw UsageError("option --out needs a file name");
+      }
+    } else {
+      throw UsageError("repair does not know the option '" + option + "'");
+    }
+  }
+  return request;
+}
+
 }  // namespace
 
 std::string usageText() {
@@ -217,6 +237,11 @@ std::string usageText() {
              "  bvhost validate PLUGIN.so [--seed N] [--only REGEX]\n"
              "      conformance checks, each in its own process with a time limit;\n"
              "      --only runs the checks whose name matches REGEX (POSIX extended)\n"
+             "  bvhost repair FILE [--out FILE]\n"
+             "      completes a recording that a run left unfinished (killed, crashed):\n"
+             "      cuts a partial last record or row, sets the record count, adds the\n"
+             "      annotations kept in FILE.annotations, then moves FILE to the name it\n"
+             "      was meant to have (or --out) unless a file of that name exists\n"
              "  bvhost --help\n"
              "\n") +
          kExitCodeTable;
@@ -242,6 +267,9 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (command == "validate") {
     return parseValidate(arguments);
+  }
+  if (command == "repair") {
+    return parseRepair(arguments);
   }
   throw UsageError("unknown command '" + command + "'");
 }

@@ -29,7 +29,13 @@ struct ValidateRequest {
   std::optional<std::string> only;
 };
 
-using Request = std::variant<HelpRequest, InfoRequest, RecordOptions, ValidateRequest>;
+struct RepairRequest {
+  std::string file;
+  std::optional<std::string> out;
+};
+
+using Request =
+    std::variant<HelpRequest, InfoRequest, RecordOptions, ValidateRequest, RepairRequest>;
 
 // Throws UsageError naming the offending argument.
 Request parseCommandLine(const std::vector<std::string>& arguments);

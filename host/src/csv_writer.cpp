@@ -31,7 +31,7 @@ CsvWriter::CsvWriter(const std::string& path, const std::vector<ChannelInfo>& ch
   for (const auto& channel : channels_) {
     prefixes_.push_back(csvField(channel.component) + "," + csvField(channel.channel) + ",");
   }
-  std::fputs("component,channel,sample_index,time_s,value\n", file_);
+  std::fputs(kCsvHeaderLine, file_);
 }
 
 CsvWriter::~CsvWriter() {

@@ -7,6 +7,9 @@
 
 namespace bvhost {
 
+// The first line of every CSV file bvhost writes.
+inline constexpr const char* kCsvHeaderLine = "component,channel,sample_index,time_s,value\n";
+
 class CsvWriter : public SampleWriter {
  public:
   CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels);

@@ -27,7 +27,8 @@ inline constexpr const char* kExitCodeTable =
     "       (validate: or loading it crashes or hangs)\n"
     "  4    the library is no plug-in: it lacks some of the sixteen bv_* entry points\n"
     "  5    the plug-in refused a call that the command needs (for example bv_connect)\n"
-    "  6    the output file could not be written\n"
+    "  6    the output file could not be written (repair: the file cannot be read or\n"
+    "       written, or is no recording bvhost writes)\n"
     "  130  record stopped by SIGINT; the file is complete and closed\n"
     "  143  record stopped by SIGTERM; the file is complete and closed\n";
 

@@ -9,6 +9,7 @@
 #include "exit_codes.h"
 #include "info_command.h"
 #include "plugin_loader.h"
+#include "repair_command.h"
 #include "results.h"
 #include "sample_writer.h"
 #include "validate/validator.h"
@@ -27,18 +28,20 @@ int run(const std::vector<std::string>& arguments) {
   using namespace bvhost;
   try {
     const Request request = parseCommandLine(arguments);
-    return std::visit(Overloaded{
-                          [](const HelpRequest&) {
-                            std::fputs(usageText().c_str(), stdout);
-                            return static_cast<int>(kExitOk);
-                          },
-                          [](const InfoRequest& info) { return runInfo(info.plugin); },
-                          [](const RecordOptions& record) { return runRecord(record); },
-                          [](const ValidateRequest& validate) {
-                            return runValidate(validate.plugin, validate.seed, validate.only);
-                          },
-                      },
-                      request);
+    return std::visit(
+        Overloaded{
+            [](const HelpRequest&) {
+              std::fputs(usageText().c_str(), stdout);
+              return static_cast<int>(kExitOk);
+            },
+            [](const InfoRequest& info) { return runInfo(info.plugin); },
+            [](const RecordOptions& record) { return runRecord(record); },
+            [](const ValidateRequest& validate) {
+              return runValidate(validate.plugin, validate.seed, validate.only);
+            },
+            [](const RepairRequest& repair) { return runRepair(repair.file, repair.out); },
+        },
+        request);
   } catch (const UsageError& error) {
     std::fprintf(stderr, "bvhost: %s\nRun 'bvhost --help' for the commands and options.\n",
                  error.what());

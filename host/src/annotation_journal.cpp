@@ -1,0 +1,166 @@
+#include "annotation_journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "sample_writer.h"
+
+namespace bvhost {
+namespace {
+
+// Beyond this an onset is no time within a recording but a damaged line.
+constexpr double kLargestSeconds = 1e9;
+
+std::string formatSeconds(double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.7f", seconds);
+  std::string result = text;
+  result.erase(result.find_last_not_of('0') + 1);
+  if (!result.empty() && result.back() == '.') {
+    result.pop_back();
+  }
+  return result;
+}
+
+std::optional<double> parseSeconds(std::string_view text) {
+  double value = 0.0;
+  if (text.empty() || text.find_first_not_of("-.0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value) ||
+      std::fabs(value) > kLargestSeconds) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<Annotation> parseLine(std::string_view line) {
+  const auto firstTab = line.find('\t');
+  if (firstTab == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto secondTab = line.find('\t', firstTab + 1);
+  if (secondTab == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto onset = parseSeconds(line.substr(0, firstTab));
+  const std::string_view durationText = line.substr(firstTab + 1, secondTab - firstTab - 1);
+  const auto duration =
+      durationText == "-" ? std::optional<double>(-1.0) : parseSeconds(durationText);
+  if (!onset || !duration || (durationText != "-" && *duration < 0.0)) {
+    return std::nullopt;
+  }
+  return Annotation{*onset, *duration, std::string(line.substr(secondTab + 1))};
+}
+
+}  // namespace
+
+std::string journalPathFor(const std::string& dataPath) { return dataPath + ".annotations"; }
+
+AnnotationJournal::AnnotationJournal(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw OutputError("cannot create " + path + ": " + std::strerror(errno));
+  }
+}
+
+AnnotationJournal::~AnnotationJournal() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+}
+
+void AnnotationJournal::append(const Annotation& annotation) {
+  std::string text = annotation.text;
+  // A tab or line break in the text would split the line.
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      c = ' ';
+    }
+  }
+  pending_ += formatSeconds(annotation.onsetSeconds) + '\t' +
+              (annotation.durationSeconds < 0.0 ? "-" : formatSeconds(annotation.durationSeconds)) +
+              '\t' + text + '\n';
+}
+
+void AnnotationJournal::sync() {
+  if (fd_ < 0) {
+    throw OutputError("cannot write " + path_ + ": it was removed");
+  }
+  std::size_t written = 0;
+  while (written < pending_.size()) {
+    const ssize_t put = ::write(fd_, pending_.data() + written, pending_.size() - written);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      const int reason = put == 0 ? EIO : errno;
+      pending_.erase(0, written);
+      throw OutputError("cannot write " + path_ + ": " + std::strerror(reason));
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  pending_.clear();
+  if (::fdatasync(fd_) != 0) {
+    throw OutputError("cannot flush " + path_ + ": " + std::strerror(errno));
+  }
+}
+
+void AnnotationJournal::remove() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
+    throw OutputError("cannot remove " + path_ + ": " + std::strerror(errno));
+  }
+}
+
+std::vector<Annotation> readAnnotationJournal(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      return {};
+    }
+    throw OutputError("cannot open " + path + ": " + std::strerror(errno));
+  }
+  std::string content;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      const int reason = errno;
+      ::close(fd);
+      throw OutputError("cannot read " + path + ": " + std::strerror(reason));
+    }
+    if (got == 0) {
+      break;
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  std::vector<Annotation> annotations;
+  std::size_t start = 0;
+  for (auto end = content.find('\n'); end != std::string::npos;
+       start = end + 1, end = content.find('\n', start)) {
+    if (auto annotation = parseLine(std::string_view(content).substr(start, end - start))) {
+      annotations.push_back(std::move(*annotation));
+    }
+  }
+  return annotations;
+}
+
+}  // namespace bvhost
