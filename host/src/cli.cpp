@@ -171,7 +171,7 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
         throw UsageError("--out " + path + " is given twice");
       }
     }
-    options.outputs.push_back(OutputFile{path, *chosen});
+    options.outputs.push_back(OutputFile{path, *chosen, {}});
   }
   return options;
 }

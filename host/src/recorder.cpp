@@ -9,6 +9,7 @@
 
 #include "channel_layout.h"
 #include "exit_codes.h"
+#include "output_target.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "read_pacing.h"
@@ -96,6 +97,11 @@ void sleepFor(Clock::duration duration) {
 }  // namespace
 
 int runRecord(const RecordOptions& options) {
+  // A bad output found only after connecting would have had the device
+  // started, and earlier outputs opened, for nothing.
+  std::vector<OutputFile> outputs = options.outputs;
+  checkOutputs(outputs);
+
   Plugin plugin(options.plugin, true);
   const EntryPoints& api = plugin.api();
 

@@ -11,8 +11,10 @@
 namespace bvhost {
 
 struct OutputFile {
-  std::string path;
+  std::string path;  // as the user gave it, for messages
   OutputFormat format;
+  // Canonical path of the file to write, set by checkOutputs.
+  std::string finalPath;
 };
 
 struct RecordOptions {

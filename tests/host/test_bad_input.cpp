@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "cli_runner.h"
 
 using ::testing::HasSubstr;
@@ -84,5 +86,21 @@ TEST(BadInput, AnUnwritableOutputExits6AndLeavesTheDeviceDisconnected) {
   const CliRun run = runBvhost(
       {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", "/nonexistent/dir/x.bdf"});
   EXPECT_EQ(run.exitCode, 6);
-  EXPECT_THAT(run.err, HasSubstr("cannot create /nonexistent/dir/x.bdf"));
+  EXPECT_THAT(run.err, HasSubstr("folder /nonexistent/dir does not exist"));
+}
+
+// Outputs are checked before the plug-in is even loaded: this plug-in would
+// fail to load (exit 4), and the file already there must not be emptied.
+TEST(BadInput, ABadSecondOutputExits6BeforeLoadingAndLeavesTheFirstUntouched) {
+  const std::string dir = scratchDirectory("bad_second");
+  const std::string first = dir + "/first.csv";
+  const std::string precious = "an earlier recording\n1,2,3\n";
+  std::ofstream(first, std::ios::binary) << precious;
+  for (const char* plugin : {BROKEN_MISSING_PATH, KESSRA_PLUGIN_PATH}) {
+    const CliRun run = runBvhost(
+        {"record", plugin, "--seconds", "1", "--out", first, "--out", "/nonexistent/dir/x.bdf"});
+    EXPECT_EQ(run.exitCode, 6) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("folder /nonexistent/dir does not exist"));
+    EXPECT_EQ(readFile(first), precious);
+  }
 }
