@@ -1,7 +1,13 @@
 #include "csv_writer.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+
+#include "csv_finish.h"
+#include "frame_period.h"
+#include "units.h"
 
 namespace bvhost {
 
@@ -19,19 +25,23 @@ std::string csvField(const std::string& text) {
   return quoted + "\"";
 }
 
-CsvWriter::CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels)
-    : path_(path), channels_(channels) {
+CsvWriter::CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels,
+                     const RecordingInfo& info)
+    : path_(path), channels_(channels), frames_(channels.size(), 0) {
   file_ = std::fopen(path.c_str(), "w");
   if (file_ == nullptr) {
     throw OutputError("cannot create " + path + ": " + std::strerror(errno));
   }
   // Rows are small and many; a large buffer keeps the recording loop from
-  // making a system call per frame.
+  // making a system call per frame. sync() empties it every second.
   std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
   for (const auto& channel : channels_) {
-    prefixes_.push_back(csvField(channel.component) + "," + csvField(channel.channel) + ",");
+    prefixes_.push_back(csvField(channel.component) + "," + csvField(channel.channel) + "," +
+                        csvField(edfDimension(channel.unit)) + ",");
   }
-  std::fputs(kCsvHeaderLine, file_);
+  std::fprintf(file_, "%s of %s %s, stream start %s; time_s counts from it\n", kCsvFirstLine,
+               info.pluginName.c_str(), info.pluginVersion.c_str(), isoTime(info.start).c_str());
+  std::fputs(kCsvColumns, file_);
 }
 
 CsvWriter::~CsvWriter() {
@@ -43,12 +53,31 @@ CsvWriter::~CsvWriter() {
 void CsvWriter::write(std::size_t channel, std::uint64_t firstIndex, const float* values,
                       std::uint64_t count) {
   const double rate = channels_[channel].rate;
+  // Sample i of a channel's k-th block lies at k frames plus i / rate: a
+  // block that came short leaves no rows, and later rows keep their time.
+  const double frameStart = static_cast<double>(frames_[channel]++) * kFramePeriodSeconds;
   const char* prefix = prefixes_[channel].c_str();
   for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint64_t index = firstIndex + i;
-    const double time = rate > 0.0 ? static_cast<double>(index) / rate : 0.0;
-    std::fprintf(file_, "%s%llu,%.7f,%.9g\n", prefix, static_cast<unsigned long long>(index), time,
+    const double time = frameStart + (rate > 0.0 ? static_cast<double>(i) / rate : 0.0);
+    std::fprintf(file_, "%s%llu,%.7f,%.9g\n", prefix,
+                 static_cast<unsigned long long>(firstIndex + i), time,
                  static_cast<double>(values[i]));
+  }
+}
+
+void CsvWriter::fail(int error) {
+  throw OutputError("writing " + path_ + " failed: " + std::strerror(error));
+}
+
+void CsvWriter::sync() {
+  if (file_ == nullptr) {
+    return;
+  }
+  if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
+    fail(errno);
+  }
+  if (::fdatasync(fileno(file_)) != 0) {
+    fail(errno);
   }
 }
 
@@ -56,11 +85,21 @@ void CsvWriter::close() {
   if (file_ == nullptr) {
     return;
   }
-  const bool writeFailed = std::ferror(file_) != 0;
-  const bool closeFailed = std::fclose(file_) != 0;
+  int error = 0;
+  if (std::fflush(file_) != 0 || std::ferror(file_) != 0 || ::fdatasync(fileno(file_)) != 0) {
+    error = errno;
+  }
+  if (std::fclose(file_) != 0 && error == 0) {
+    error = errno;
+  }
   file_ = nullptr;
-  if (writeFailed || closeFailed) {
-    throw OutputError("writing " + path_ + " failed: " + std::strerror(errno));
+  if (error != 0) {
+    // What did reach the file stays readable: no half-written last row.
+    try {
+      finishCsvFile(path_);
+    } catch (const OutputError&) {
+    }
+    fail(error);
   }
 }
 

@@ -1,4 +1,5 @@
-// One row per sample: component, channel, index, time, value.
+// One row per sample: component, channel, unit, index, time, value. A first
+// line starting with "#" gives the stream's start time.
 #pragma once
 
 #include <cstdio>
@@ -7,24 +8,32 @@
 
 namespace bvhost {
 
-// The first line of every CSV file bvhost writes.
-inline constexpr const char* kCsvHeaderLine = "component,channel,sample_index,time_s,value\n";
+// How every CSV file bvhost writes begins, then the column names.
+inline constexpr const char* kCsvFirstLine = "# bvhost recording";
+inline constexpr const char* kCsvColumns = "component,channel,unit,sample_index,time_s,value\n";
 
 class CsvWriter : public SampleWriter {
  public:
-  CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels);
+  CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels,
+            const RecordingInfo& info);
   ~CsvWriter() override;
 
   void write(std::size_t channel, std::uint64_t firstIndex, const float* values,
              std::uint64_t count) override;
+  void sync() override;
   void close() override;
   const std::string& path() const override { return path_; }
 
  private:
+  [[noreturn]] void fail(int error);
+
   std::string path_;
   const std::vector<ChannelInfo>& channels_;
-  // Component and channel already quoted for CSV, with the trailing comma.
+  // Component, channel and unit already quoted for CSV, with the trailing
+  // comma.
   std::vector<std::string> prefixes_;
+  // Blocks so far per channel: the frame the next one belongs to.
+  std::vector<std::uint64_t> frames_;
   std::FILE* file_ = nullptr;
 };
 

@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitNotAPlugin = 4,
   kExitPluginRefused = 5,
   kExitOutputFailed = 6,
+  kExitHangUp = 129,
   kExitInterrupted = 130,
   kExitTerminated = 143,
 };
@@ -26,10 +27,13 @@ inline constexpr const char* kExitCodeTable =
     "  3    the plug-in file is missing or cannot be loaded as a shared library\n"
     "       (validate: or loading it crashes or hangs)\n"
     "  4    the library is no plug-in: it lacks some of the sixteen bv_* entry points\n"
-    "  5    the plug-in refused a call that the command needs (for example bv_connect)\n"
-    "  6    the output file could not be written (repair: the file cannot be read or\n"
-    "       written, or is no recording bvhost writes)\n"
-    "  130  record stopped by SIGINT; the file is complete and closed\n"
-    "  143  record stopped by SIGTERM; the file is complete and closed\n";
+    "  5    the plug-in refused a call that the command needs (for example bv_connect,\n"
+    "       or a bv_read_samples while recording: the files are then completed)\n"
+    "  6    an output cannot be written (checked before connecting), or a write\n"
+    "       failed while recording: what was written is kept, readable (repair:\n"
+    "       the file cannot be read or written, or is no recording bvhost writes)\n"
+    "  129  record stopped by SIGHUP; the files are complete\n"
+    "  130  record stopped by SIGINT; the files are complete\n"
+    "  143  record stopped by SIGTERM; the files are complete\n";
 
 }  // namespace bvhost

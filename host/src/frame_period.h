@@ -8,7 +8,6 @@
 namespace bvhost {
 
 inline constexpr std::chrono::microseconds kFramePeriod{13500};
-inline constexpr double kFramePeriodSeconds =
-    std::chrono::duration<double>(kFramePeriod).count();
+inline constexpr double kFramePeriodSeconds = std::chrono::duration<double>(kFramePeriod).count();
 
 }  // namespace bvhost

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "channel_layout.h"
 #include "exit_codes.h"
@@ -26,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 // The drain after a stop ends when a read delivers nothing; the bound only
 // guards against a plug-in that never runs dry.
 constexpr int kMaxDrainReads = 100000;
+// How often what was written is put on the disk, which bounds what a kill
+// or a power loss can take, and how late a write error is noticed.
+constexpr auto kSyncInterval = std::chrono::seconds(1);
 
 class RecordingSink : public SampleHandler {
  public:
@@ -41,8 +45,8 @@ class RecordingSink : public SampleHandler {
       return;
     }
     stats_.add(*index, block);
-    // A block of no samples still reaches the writers: it is how a dropout
-    // shows, and the EDF writer annotates it.
+    // A block of no samples still reaches the writers: it is the channel's
+    // part of its frame, and what it lacks is a gap in place.
     if (block.count == 0 || block.values != nullptr) {
       for (auto& writer : writers_) {
         writer->write(*index, block.firstIndex, block.values, block.count);
@@ -50,15 +54,18 @@ class RecordingSink : public SampleHandler {
     }
   }
 
-  // Returns the number of callbacks the read made.
+  // The number of callbacks the read made; a refused read is thrown.
   std::uint64_t read(const EntryPoints& api) {
     const std::uint64_t before = blocks_;
     router_.beginRead();
-    readSamples(api, *this);
+    const PluginResult result = readSamples(api, *this);
+    if (!succeeded(result)) {
+      throw Refused("bv_read_samples", result);
+    }
     return blocks_ - before;
   }
 
-  const StreamStats& stats() const { return stats_; }
+  StreamStats& stats() { return stats_; }
   std::uint64_t frames() const { return router_.frames(); }
 
  private:
@@ -94,57 +101,17 @@ void sleepFor(Clock::duration duration) {
   nanosleep(&request, nullptr);
 }
 
-}  // namespace
-
-int runRecord(const RecordOptions& options) {
-  // A bad output found only after connecting would have had the device
-  // started, and earlier outputs opened, for nothing.
-  std::vector<OutputFile> outputs = options.outputs;
-  checkOutputs(outputs);
-
-  Plugin plugin(options.plugin, true);
-  const EntryPoints& api = plugin.api();
-
-  RecordingInfo info;
-  info.pluginName = identityText(api.bv_get_name);
-  info.pluginVersion = identityText(api.bv_get_integration_version);
-  info.start = std::time(nullptr);
-
-  // From before connecting, which can take long: a stop asked for then still
-  // leaves complete files instead of none or empty ones.
-  StopSignals signals;
-  require("bv_connect", connectWithTriggers(api, options.triggers));
-  std::vector<ChannelInfo> channels;
-  {
-    PluginConfiguration config(api);
-    channels = channelLayout(config.record());
-  }
-
-  std::vector<std::unique_ptr<SampleWriter>> writers;
-  try {
-    for (const auto& output : options.outputs) {
-      writers.push_back(openWriter(output.format, output.path, channels, info));
-    }
-  } catch (...) {
-    api.bv_disconnect();
-    throw;
-  }
-  RecordingSink sink(channels, writers);
-  ProgressLine progress;
-  int exitCode = kExitOk;
-  std::exception_ptr failure;
-
-  // The device produces data from the moment start is called, a second
-  // before the call returns, so stream time is counted from before it.
-  const auto streamStart = Clock::now();
-  const PluginResult started = api.bv_start_streaming();
-  if (!succeeded(started)) {
-    api.bv_disconnect();
-    throw Refused("bv_start_streaming", started);
-  }
+// Streams until the time is up, a stop signal comes, a read is refused or a
+// file fails. Returns the failure, if any; the caller stops and completes.
+std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
+                          std::vector<std::unique_ptr<SampleWriter>>& writers,
+                          Clock::time_point streamStart, double seconds) {
   const auto streamEnd = streamStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(options.seconds));
+                                           std::chrono::duration<double>(seconds));
+  ProgressLine progress;
   ReadPacing pacing;
+  auto nextSync = Clock::now() + kSyncInterval;
+  std::exception_ptr failure;
   try {
     for (;;) {
       const auto before = Clock::now();
@@ -154,6 +121,12 @@ int runRecord(const RecordOptions& options) {
       const bool delivered = sink.read(api) > 0;
       const auto after = Clock::now();
       pacing.noteRead(before, after, delivered);
+      if (after >= nextSync) {
+        for (auto& writer : writers) {
+          writer->sync();
+        }
+        nextSync = after + kSyncInterval;
+      }
       // A read that delivered is followed at once by the next, so a backlog
       // drains quickly.
       if (!delivered) {
@@ -166,9 +139,128 @@ int runRecord(const RecordOptions& options) {
   } catch (...) {
     failure = std::current_exception();
   }
+  progress.finish();
+  return failure;
+}
+
+int exitCodeAfter(const StreamStats& stats) {
+  if (stats.totalGaps() > 0 || stats.unknownBlocks() > 0) {
+    return kExitRuleBroken;
+  }
+  switch (StopSignals::received()) {
+    case SIGINT:
+      std::fprintf(stderr, "stopped by SIGINT; the files are complete\n");
+      return kExitInterrupted;
+    case SIGTERM:
+      std::fprintf(stderr, "stopped by SIGTERM; the files are complete\n");
+      return kExitTerminated;
+    case SIGHUP:
+      std::fprintf(stderr, "stopped by SIGHUP; the files are complete\n");
+      return kExitHangUp;
+    default:
+      return kExitOk;
+  }
+}
+
+// Completes every file and puts each complete one in place of its target;
+// one that failed stays under its partial name, readable, and the target is
+// left as it was. Then the notes, the summary and the outcome.
+int finishRecording(std::vector<PartialFile>& partials,
+                    std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingSink& sink,
+                    std::exception_ptr failure, const PluginResult& stopped, double elapsed) {
+  std::vector<std::string> wrote;
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < writers.size(); ++i) {
+    try {
+      writers[i]->close();
+      partials[i].commit();
+      wrote.push_back(partials[i].finalPath());
+    } catch (const OutputError&) {
+      partials[i].keep();
+      kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
+      if (!failure) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  for (const auto& writer : writers) {
+    for (const auto& note : writer->notes()) {
+      std::fprintf(stderr, "note: %s\n", note.c_str());
+    }
+  }
+  for (const auto& path : wrote) {
+    std::printf("Wrote %s\n", path.c_str());
+  }
+  if (!succeeded(stopped)) {
+    std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
+  }
+  sink.stats().finish();
+  std::fputs(sink.stats().summary(elapsed, sink.frames()).c_str(), stdout);
+  std::fflush(stdout);
+  for (const auto& path : kept) {
+    std::fprintf(stderr, "bvhost: what was written is kept, readable, in %s\n", path.c_str());
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  return exitCodeAfter(sink.stats());
+}
+
+}  // namespace
+
+int runRecord(const RecordOptions& options) {
+  // Every output is checked before anything connects, so a bad one costs
+  // nothing and touches no file.
+  std::vector<OutputFile> files = options.outputs;
+  checkOutputs(files);
+
+  Plugin plugin(options.plugin, true);
+  const EntryPoints& api = plugin.api();
+
+  RecordingInfo info;
+  info.pluginName = identityText(api.bv_get_name);
+  info.pluginVersion = identityText(api.bv_get_integration_version);
+
+  // From before connecting, which can take long: a stop asked for then still
+  // leaves complete files instead of none or empty ones.
+  StopSignals signals;
+  require("bv_connect", connectWithTriggers(api, options.triggers));
+  std::vector<ChannelInfo> channels;
+  std::vector<PartialFile> partials;
+  std::vector<std::unique_ptr<SampleWriter>> writers;
+  try {
+    PluginConfiguration config(api);
+    channels = channelLayout(config.record());
+    for (const auto& file : files) {
+      partials.emplace_back(file.finalPath);
+    }
+  } catch (...) {
+    api.bv_disconnect();
+    throw;
+  }
+
+  // The device produces data from the moment start is called, a second
+  // before the call returns, so the stream and its first frame begin here.
+  info.start = std::chrono::system_clock::now();
+  const auto streamStart = Clock::now();
+  const PluginResult started = api.bv_start_streaming();
+  if (!succeeded(started)) {
+    api.bv_disconnect();
+    throw Refused("bv_start_streaming", started);
+  }
+  try {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      writers.push_back(openWriter(files[i].format, partials[i].path(), channels, info));
+    }
+  } catch (...) {
+    api.bv_stop_streaming();
+    api.bv_disconnect();
+    throw;
+  }
+  RecordingSink sink(channels, writers);
+  std::exception_ptr failure = stream(api, sink, writers, streamStart, options.seconds);
   const PluginResult stopped = api.bv_stop_streaming();
   const double elapsed = secondsSince(streamStart);
-  progress.finish();
   if (!failure) {
     try {
       for (int i = 0; i < kMaxDrainReads && sink.read(api) > 0; ++i) {
@@ -178,41 +270,7 @@ int runRecord(const RecordOptions& options) {
     }
   }
   api.bv_disconnect();
-
-  for (auto& writer : writers) {
-    try {
-      writer->close();
-    } catch (...) {
-      if (!failure) {
-        failure = std::current_exception();
-      }
-    }
-  }
-  if (failure) {
-    std::rethrow_exception(failure);
-  }
-  for (const auto& writer : writers) {
-    for (const auto& note : writer->notes()) {
-      std::fprintf(stderr, "note: %s\n", note.c_str());
-    }
-    std::printf("Wrote %s\n", writer->path().c_str());
-  }
-  if (!succeeded(stopped)) {
-    std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
-  }
-  std::fputs(sink.stats().summary(elapsed, sink.frames()).c_str(), stdout);
-  std::fflush(stdout);
-
-  if (sink.stats().totalGaps() > 0 || sink.stats().unknownBlocks() > 0) {
-    exitCode = kExitRuleBroken;
-  } else if (StopSignals::received() == SIGINT) {
-    std::fprintf(stderr, "stopped by SIGINT; the files are complete\n");
-    exitCode = kExitInterrupted;
-  } else if (StopSignals::received() == SIGTERM) {
-    std::fprintf(stderr, "stopped by SIGTERM; the files are complete\n");
-    exitCode = kExitTerminated;
-  }
-  return exitCode;
+  return finishRecording(partials, writers, sink, failure, stopped, elapsed);
 }
 
 }  // namespace bvhost

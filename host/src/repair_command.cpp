@@ -46,14 +46,14 @@ Kind detectKind(const std::string& path) {
     return Kind::Edf;
   }
   // A run killed early may have written only part of the first line.
-  const std::string_view header = kCsvHeaderLine;
+  const std::string_view header = kCsvFirstLine;
   if (header.substr(0, std::min(header.size(), start.size())) ==
       start.substr(0, std::min(header.size(), start.size()))) {
     return Kind::Csv;
   }
   throw OutputError(path +
                     " is no recording bvhost writes: it begins neither with an EDF or BDF "
-                    "header nor with bvhost's CSV header line");
+                    "header nor with bvhost's CSV first line");
 }
 
 void syncDirectoryOf(const std::string& path) {

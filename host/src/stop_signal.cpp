@@ -8,6 +8,8 @@ namespace {
 volatile std::sig_atomic_t stopSignal = 0;
 struct sigaction previousInt;
 struct sigaction previousTerm;
+struct sigaction previousHup;
+struct sigaction previousFileSize;
 
 // The first signal asks for a clean stop; should the plug-in then hang, a
 // second one must still end the process, so the default actions come back.
@@ -18,6 +20,7 @@ void onSignal(int number) {
   sigemptyset(&fallback.sa_mask);
   sigaction(SIGINT, &fallback, nullptr);
   sigaction(SIGTERM, &fallback, nullptr);
+  sigaction(SIGHUP, &fallback, nullptr);
 }
 
 }  // namespace
@@ -31,11 +34,21 @@ StopSignals::StopSignals() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, &previousInt);
   sigaction(SIGTERM, &action, &previousTerm);
+  // Closing the terminal a recording runs in ends it as cleanly as Ctrl-C.
+  sigaction(SIGHUP, &action, &previousHup);
+  // A file that reaches the size limit must fail its write, which the
+  // recording reports and survives, rather than end the process mid-record.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &previousFileSize);
 }
 
 StopSignals::~StopSignals() {
   sigaction(SIGINT, &previousInt, nullptr);
   sigaction(SIGTERM, &previousTerm, nullptr);
+  sigaction(SIGHUP, &previousHup, nullptr);
+  sigaction(SIGXFSZ, &previousFileSize, nullptr);
 }
 
 int StopSignals::received() { return stopSignal; }

@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM during a recording ask for a clean stop instead of
+// SIGINT, SIGTERM and SIGHUP during a recording ask for a clean stop instead of
 // ending the process, so the drain runs and the file is closed complete. A
 // second one takes the default action, for a plug-in that hangs meanwhile.
 #pragma once

@@ -4,12 +4,48 @@
 #include <cmath>
 #include <cstdio>
 
+#include "record_assembler.h"
 #include "units.h"
 
 namespace bvhost {
 
+namespace {
+
+std::size_t sensorCount(const std::vector<ChannelInfo>& channels) {
+  std::size_t sensors = 0;
+  for (const auto& channel : channels) {
+    sensors = std::max(sensors, channel.componentIndex + 1);
+  }
+  return sensors;
+}
+
+}  // namespace
+
 StreamStats::StreamStats(const std::vector<ChannelInfo>& channels)
-    : channels_(channels), stats_(channels.size()) {}
+    : channels_(channels),
+      stats_(channels.size()),
+      sensorFrames_(sensorCount(channels)),
+      silences_(sensorCount(channels)) {}
+
+void StreamStats::noteSensorFrame(std::size_t sensor) {
+  SensorFrame& gathered = sensorFrames_[sensor];
+  if (!gathered.gathering) {
+    return;
+  }
+  if (gathered.missingFrom < kFramePeriodSeconds) {
+    silences_.noteShortFrame(sensor, gathered.frame, gathered.missingFrom);
+  } else {
+    silences_.noteFullFrame(sensor);
+  }
+  gathered.gathering = false;
+}
+
+void StreamStats::finish() {
+  for (std::size_t sensor = 0; sensor < sensorFrames_.size(); ++sensor) {
+    noteSensorFrame(sensor);
+  }
+  silences_.closeAll();
+}
 
 void StreamStats::add(std::size_t channel, const SampleBlock& block) {
   ChannelStats& stats = stats_[channel];
@@ -20,8 +56,28 @@ void StreamStats::add(std::size_t channel, const SampleBlock& block) {
                        std::to_string(block.firstIndex);
     }
   }
-  if (block.count != channels_[channel].samplesPerFrame) {
+  const ChannelInfo& info = channels_[channel];
+  if (block.count != info.samplesPerFrame) {
     ++stats.offSizeBlocks;
+  }
+  // The channel's k-th block is its part of frame k; a sensor's frame is
+  // gathered from its channels' blocks and judged once the next one begins.
+  if (info.samplesPerFrame > 0) {
+    SensorFrame& gathered = sensorFrames_[info.componentIndex];
+    if (gathered.gathering && gathered.frame != stats.blocks) {
+      noteSensorFrame(info.componentIndex);
+    }
+    if (!gathered.gathering) {
+      gathered = SensorFrame{stats.blocks, kFramePeriodSeconds, true};
+    }
+    if (block.count < info.samplesPerFrame) {
+      gathered.missingFrom =
+          std::min(gathered.missingFrom, static_cast<double>(block.count) /
+                                             static_cast<double>(info.samplesPerFrame) *
+                                             kFramePeriodSeconds);
+    } else {
+      stats.beyondFrame += block.count - info.samplesPerFrame;
+    }
   }
   ++stats.blocks;
   stats.received += block.count;
@@ -84,9 +140,42 @@ std::string StreamStats::summary(double elapsedSeconds, std::uint64_t frames) co
             " block(s) named a channel the configuration never described, first " + firstUnknown_ +
             "\n";
   }
-  text += totalGaps() == 0 ? "No gaps in firstIndex.\n"
-                           : std::to_string(totalGaps()) + " gap(s) in firstIndex.\n";
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    if (stats_[i].beyondFrame > 0) {
+      text += shortLabel(channels_[i]) + ": " + std::to_string(stats_[i].beyondFrame) +
+              " sample(s) beyond their frame: CSV keeps them, EDF+/BDF+ leave them out\n";
+    }
+  }
+  text += silenceSummary();
+  if (totalGaps() > 0) {
+    text += std::to_string(totalGaps()) + " gap(s) in firstIndex.\n";
+  }
   return text;
+}
+
+}  // namespace bvhost
+
+namespace bvhost {
+
+std::string StreamStats::silenceSummary() const {
+  std::string text;
+  std::size_t total = 0;
+  char line[128];
+  for (std::size_t sensor = 0; sensor < silences_.sensors(); ++sensor) {
+    const auto& silences = silences_.silences(sensor);
+    total += silences.size();
+    if (silences.empty()) {
+      continue;
+    }
+    text += sensorLabel(sensor) + " no data:";
+    for (const auto& silence : silences) {
+      std::snprintf(line, sizeof line, " %.4f s for %.4f s;", silence.onsetSeconds,
+                    silence.durationSeconds);
+      text += line;
+    }
+    text.back() = '\n';
+  }
+  return total == 0 ? "Every sensor delivered every frame in full.\n" : text;
 }
 
 }  // namespace bvhost

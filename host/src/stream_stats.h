@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "channel_layout.h"
+#include "silence_tracker.h"
 
 namespace bvhost {
 
@@ -17,6 +18,8 @@ struct ChannelStats {
   std::uint64_t blocks = 0;
   // Blocks whose count differs from the channel's samples per frame.
   std::uint64_t offSizeBlocks = 0;
+  // Samples beyond the channel's samples per frame, which only CSV keeps.
+  std::uint64_t beyondFrame = 0;
   std::string firstGap;
 };
 
@@ -32,6 +35,10 @@ class StreamStats {
   std::uint64_t totalGaps() const;
   std::uint64_t unknownBlocks() const { return unknownBlocks_; }
 
+  // Ends every open silence, as at the end of a recording.
+  void finish();
+  const SilenceTracker& silences() const { return silences_; }
+
   // The table printed at the end of a recording.
   std::string summary(double elapsedSeconds, std::uint64_t frames) const;
 
@@ -41,6 +48,17 @@ class StreamStats {
   std::uint64_t total_ = 0;
   std::uint64_t unknownBlocks_ = 0;
   std::string firstUnknown_;
+  // Per sensor, the frame whose blocks are being gathered and the earliest
+  // point in it where one of the sensor's channels ran out.
+  struct SensorFrame {
+    std::uint64_t frame = 0;
+    double missingFrom = 0.0;
+    bool gathering = false;
+  };
+  void noteSensorFrame(std::size_t sensor);
+  std::string silenceSummary() const;
+  std::vector<SensorFrame> sensorFrames_;
+  SilenceTracker silences_;
 };
 
 }  // namespace bvhost

@@ -6,6 +6,7 @@
 //   BROKEN_RULE 3: bv_read_samples is not exported.
 //   BROKEN_RULE 4: bv_connect takes a second and a half.
 //   BROKEN_RULE 5: bv_stop_streaming never returns.
+//   BROKEN_RULE 6: bv_read_samples fails once 40 frames were delivered.
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -230,6 +231,11 @@ EXPORTED PluginResult bv_stop_streaming() noexcept {
 
 #if BROKEN_RULE != 3
 EXPORTED PluginResult bv_read_samples(SampleCallback callback) noexcept {
+#if BROKEN_RULE == 6
+  if (framesDelivered >= 40) {
+    return fail("Sensor link lost");
+  }
+#endif
   for (;;) {
     if (framesDelivered >= framesDue()) {
       drain = false;

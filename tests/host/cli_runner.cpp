@@ -1,6 +1,7 @@
 #include "cli_runner.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,11 @@
 #include <thread>
 
 namespace {
+
+CliRun runLimited(const std::vector<std::string>& arguments,
+                  const std::vector<std::pair<int, int>>& signalsAt,
+                  const std::map<std::string, std::string>& environment,
+                  std::uint64_t fileSizeLimit);
 
 std::string drainFile(const std::string& path) {
   std::string text = readFile(path);
@@ -53,6 +59,20 @@ CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalN
 CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
                            const std::vector<std::pair<int, int>>& signalsAt,
                            const std::map<std::string, std::string>& environment) {
+  return runLimited(arguments, signalsAt, environment, 0);
+}
+
+CliRun runBvhostWithFileSizeLimit(const std::vector<std::string>& arguments, std::uint64_t bytes,
+                                  const std::map<std::string, std::string>& environment) {
+  return runLimited(arguments, {}, environment, bytes);
+}
+
+namespace {
+
+CliRun runLimited(const std::vector<std::string>& arguments,
+                  const std::vector<std::pair<int, int>>& signalsAt,
+                  const std::map<std::string, std::string>& environment,
+                  std::uint64_t fileSizeLimit) {
   const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
@@ -62,6 +82,10 @@ CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    if (fileSizeLimit > 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     for (const auto& [name, value] : environment) {
       setenv(name.c_str(), value.c_str(), 1);
     }
@@ -88,3 +112,5 @@ CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
   run.err = drainFile(errPath);
   return run;
 }
+
+}  // namespace

@@ -1,6 +1,7 @@
 // Runs bvhost as a user does and keeps what it printed and its exit code.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -28,6 +29,11 @@ CliRun runBvhostAndSignal(const std::vector<std::string>& arguments, int signalN
 CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
                            const std::vector<std::pair<int, int>>& signalsAt,
                            const std::map<std::string, std::string>& environment = {});
+
+// As runBvhost, with the size of every file it writes limited to `bytes`
+// (RLIMIT_FSIZE), as a full disk limits it.
+CliRun runBvhostWithFileSizeLimit(const std::vector<std::string>& arguments, std::uint64_t bytes,
+                                  const std::map<std::string, std::string>& environment = {});
 
 // A fresh directory under the test's build folder.
 std::string scratchDirectory(const std::string& name);

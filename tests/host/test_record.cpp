@@ -9,6 +9,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -70,9 +72,11 @@ Samples readCsv(const std::string& path, std::vector<Key>* order = nullptr) {
   std::istringstream text(readFile(path));
   std::string line;
   std::getline(text, line);
-  EXPECT_EQ(line, "component,channel,sample_index,time_s,value");
+  EXPECT_THAT(line, ::testing::StartsWith("# "));
+  std::getline(text, line);
+  EXPECT_EQ(line, "component,channel,unit,sample_index,time_s,value");
   Samples samples;
-  const std::regex row(R"(^("[^"]*"|[^,]*),([^,]*),(\d+),([0-9.]+),(\S+)$)");
+  const std::regex row(R"(^("[^"]*"|[^,]*),([^,]*),([^,]*),(\d+),([0-9.]+),(\S+)$)");
   while (std::getline(text, line)) {
     std::smatch match;
     EXPECT_TRUE(std::regex_match(line, match, row)) << line;
@@ -85,8 +89,8 @@ Samples readCsv(const std::string& path, std::vector<Key>* order = nullptr) {
       order->push_back(key);
     }
     auto& values = samples[key];
-    EXPECT_EQ(std::stoull(match[3]), values.size()) << line;
-    values.push_back(std::strtof(match[5].str().c_str(), nullptr));
+    EXPECT_EQ(std::stoull(match[4]), values.size()) << line;
+    values.push_back(std::strtof(match[6].str().c_str(), nullptr));
   }
   return samples;
 }
@@ -178,14 +182,10 @@ TEST_F(Record, BdfHoldsTheSameSamplesAsTheCsv) {
     const BdfSignal& signal = bdf[s];
     const std::vector<float>& values = csv.at(order[s]);
     EXPECT_THAT(signal.label, ::testing::EndsWith(" " + order[s].second));
-    ASSERT_GE(signal.values.size(), values.size());
+    // Every frame came whole, so the records hold exactly the samples.
+    ASSERT_EQ(signal.values.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
       ASSERT_NEAR(signal.values[i], values[i], signal.quantum) << signal.label << " " << i;
-    }
-    // Beyond the samples, only the zero padding of the last record.
-    EXPECT_LT(signal.values.size() - values.size(), 26u) << signal.label;
-    for (std::size_t i = values.size(); i < signal.values.size(); ++i) {
-      ASSERT_NEAR(signal.values[i], 0.0, signal.quantum);
     }
   }
 }
@@ -203,13 +203,13 @@ TEST_F(Record, BdfReadsBackWithBiosig) {
   std::smatch match;
   ASSERT_TRUE(std::regex_search(text, match, std::regex(R"("NumberOfRecords"\s*:\s*(\d+))")));
   const std::uint64_t records = std::stoull(match[1]);
-  // One record per frame: as many as the EMG samples fill, the last padded.
+  // One record per frame: as many as the EMG samples fill.
   std::vector<Key> order;
   readCsv(directory_ + "/run.csv", &order);
   ASSERT_FALSE(order.empty());
   ASSERT_EQ(order[0].second, "EMG");
   const std::uint64_t emg = summaryReceived(run_.out, order[0].first, "EMG");
-  EXPECT_EQ(records, (emg + 25) / 26);
+  EXPECT_EQ(records * 26, emg);
   const double seconds = static_cast<double>(records) * 0.0135;
   EXPECT_NEAR(seconds, 2.0, 0.1);
 
@@ -231,7 +231,12 @@ TEST_F(Record, BdfReadsBackWithBiosig) {
 
 TEST_F(Record, SummaryReportsEveryChannelWithoutGaps) {
   ASSERT_EQ(run_.exitCode, 0) << run_.err;
-  EXPECT_THAT(run_.out, HasSubstr("No gaps in firstIndex."));
+  EXPECT_THAT(run_.out, HasSubstr("Every sensor delivered every frame in full."));
+  EXPECT_THAT(run_.out, Not(HasSubstr("gap(s) in firstIndex")));
+  // Complete files only: nothing left under a partial name.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_),
+                          std::filesystem::directory_iterator()),
+            2);
   EXPECT_THAT(run_.out, HasSubstr("in 14 channels"));
   EXPECT_THAT(run_.out, HasSubstr("Wrote " + directory_ + "/run.bdf"));
 }
@@ -249,24 +254,172 @@ std::vector<std::string> readAnnotations(const std::string& path) {
   return annotations;
 }
 
-TEST(RecordDropout, BdfAnnotatesTheFramesASensorDeliveredNothing) {
+// CSV rows keyed by channel and time_s, as written.
+std::map<std::pair<Key, std::string>, std::string> csvByTime(const std::string& path) {
+  std::istringstream text(readFile(path));
+  std::string line;
+  std::getline(text, line);
+  std::getline(text, line);
+  std::map<std::pair<Key, std::string>, std::string> rows;
+  const std::regex row(R"(^("[^"]*"|[^,]*),([^,]*),([^,]*),(\d+),([0-9.]+),(\S+)$)");
+  while (std::getline(text, line)) {
+    std::smatch match;
+    if (std::regex_match(line, match, row)) {
+      rows[{{match[1], match[2]}, match[5]}] = match[6];
+    }
+  }
+  return rows;
+}
+
+bool haveMne() { return std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") == 0; }
+
+// A sensor that drops out shifts nothing: read back by MNE-Python, every
+// sample both runs of one seed delivered sits at the same time in both
+// files, the silence is flat, and one annotation marks it where it began.
+TEST(RecordDropout, EverySampleKeepsItsTimeAndTheSilenceIsOneAnnotatedGap) {
   const std::string directory = scratchDirectory("dropout");
-  // Sensor 2 silent from frame 100 (1.35 s) for a second.
-  auto environment = kSimulator;
-  environment["ORVANE_SIM_DROPOUT"] = "2:100:74";
+  auto dropout = kSimulator;
+  // Sensor 2 silent from frame 100 (1.35 s) for 74 frames (0.999 s).
+  dropout["ORVANE_SIM_DROPOUT"] = "2:100:74";
+  const CliRun clean = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "3", "--out",
+                                  directory + "/clean.bdf", "--out", directory + "/clean.csv"},
+                                 kSimulator);
   const CliRun run = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "3", "--out",
                                 directory + "/drop.bdf", "--out", directory + "/drop.csv"},
-                               environment);
+                               dropout);
+  ASSERT_EQ(clean.exitCode, 0) << clean.err;
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_THAT(readAnnotations(directory + "/drop.bdf"), ::testing::Contains("S2 EMG: frame of 0"));
-  EXPECT_THAT(readAnnotations(directory + "/drop.bdf"),
-              ::testing::Not(::testing::Contains(::testing::StartsWith("S1 "))));
-  // The empty blocks add no rows, and the indices still run without a break.
-  const Samples csv = readCsv(directory + "/drop.csv");
-  ASSERT_EQ(csv.size(), 14u);
-  for (const auto& [key, values] : csv) {
-    EXPECT_EQ(values.size(), summaryReceived(run.out, key.first, key.second)) << key.second;
+  EXPECT_THAT(run.out, HasSubstr("S2 no data: 1.3500 s for 0.9990 s\n"));
+
+  // The CSV: each row of the dropout run has the clean run's value at its time.
+  const auto cleanRows = csvByTime(directory + "/clean.csv");
+  const auto dropRows = csvByTime(directory + "/drop.csv");
+  ASSERT_GT(dropRows.size(), 10000u);
+  std::size_t compared = 0;
+  for (const auto& [where, value] : dropRows) {
+    const auto found = cleanRows.find(where);
+    if (found != cleanRows.end()) {
+      ASSERT_EQ(found->second, value) << where.first.second << " at " << where.second;
+      ++compared;
+    }
   }
+  EXPECT_GT(compared, dropRows.size() * 9 / 10);
+
+  if (!haveMne()) {
+    GTEST_SKIP() << "MNE-Python (Debian python3-mne) is not installed";
+  }
+  const std::string json = directory + "/compare.json";
+  ASSERT_EQ(std::system(("/usr/bin/python3 " SCRIPTS_DIR "/compare_with_mne.py " + directory +
+                         "/clean.bdf " + directory + "/drop.bdf S2 100 74 > " + json)
+                            .c_str()),
+            0);
+  const std::string result = readFile(json);
+  EXPECT_THAT(result, HasSubstr("\"channels\": 14"));
+  EXPECT_THAT(result, HasSubstr("\"moved\": []"));
+  EXPECT_THAT(result, HasSubstr("\"annotations\": [[1.35, 0.999, \"S2 no data\"]]"));
+  EXPECT_THAT(result, HasSubstr("\"clean_annotations\": []"));
+  std::smatch match;
+  ASSERT_TRUE(
+      std::regex_search(result, match, std::regex(R"re("silence_max_abs": ([0-9.e-]+))re")));
+  // Flat: within half a digital step of zero on every channel.
+  EXPECT_LT(std::stod(match[1]), 1e-3);
+}
+
+// The one partial file in `directory` whose name ends in `extension`.
+std::string findPartial(const std::string& directory, const std::string& extension) {
+  std::string found;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".partial-") != std::string::npos && name.size() > extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+      EXPECT_TRUE(found.empty()) << "two partial " << extension << " files";
+      found = entry.path().string();
+    }
+  }
+  return found;
+}
+
+// Killed outright, a recording leaves its partial files on the disk up to
+// about a second before the kill, and `bvhost repair` turns them into files
+// that independent readers open, annotations included.
+TEST(RecordKilled, APartialFileIsRepairedIntoAReadableRecording) {
+  const std::string directory = scratchDirectory("killed");
+  auto environment = kSimulator;
+  environment["ORVANE_SIM_DROPOUT"] = "2:100:74";
+  const CliRun run = runBvhostAndSignal({"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out",
+                                         directory + "/run.bdf", "--out", directory + "/run.csv"},
+                                        SIGKILL, 5000, environment);
+  ASSERT_EQ(run.killedBy, SIGKILL);
+  EXPECT_FALSE(std::filesystem::exists(directory + "/run.bdf"));
+  ASSERT_FALSE(findPartial(directory, ".bdf.annotations").empty());
+  for (const char* extension : {".bdf", ".csv"}) {
+    const std::string partial = findPartial(directory, extension);
+    ASSERT_FALSE(partial.empty()) << extension;
+    const CliRun repair = runBvhost({"repair", partial});
+    ASSERT_EQ(repair.exitCode, 0) << repair.err;
+  }
+  ASSERT_TRUE(std::filesystem::exists(directory + "/run.bdf"));
+  const std::vector<BdfSignal> signals = readBdf(directory + "/run.bdf");
+  ASSERT_EQ(signals.size(), 14u);
+  // Killed about four seconds into the stream (a second of it within the
+  // start call): at least all but the last second is there.
+  EXPECT_GE(signals[0].values.size(), static_cast<std::size_t>(2.9 * 26 / 0.0135));
+  EXPECT_THAT(readAnnotations(directory + "/run.bdf"), ::testing::Contains("S2 no data"));
+  const Samples csv = readCsv(directory + "/run.csv");
+  ASSERT_EQ(csv.size(), 14u);
+  EXPECT_GE(csv.begin()->second.size(), 444u / 3 * 2);
+  if (std::system("command -v save2gdf >/dev/null 2>&1") == 0) {
+    EXPECT_EQ(std::system(("save2gdf -JSON " + directory + "/run.bdf >/dev/null 2>&1").c_str()), 0);
+  }
+}
+
+// A write that fails mid-run (here the file size limit, as a full disk) ends
+// the recording at once, loudly; what was written stays, readable, under the
+// partial name, and the file the run was to replace is left as it was.
+TEST(RecordWriteFailure, EndsLoudlyKeepsAReadableFileAndTheOldTarget) {
+  for (const std::string format : {"bdf", "csv"}) {
+    SCOPED_TRACE(format);
+    const std::string directory = scratchDirectory("full" + format);
+    const std::string target = directory + "/old." + format;
+    {
+      std::ofstream old(target);
+      old << "a recording from yesterday";
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const CliRun run = runBvhostWithFileSizeLimit(
+        {"record", KESSRA_PLUGIN_PATH, "--seconds", "30", "--out", target}, 300 * 1024, kSimulator);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(run.exitCode, 6) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("writing "));
+    EXPECT_THAT(run.err, HasSubstr(format == "csv" ? "File too large" : "failed"));
+    EXPECT_THAT(run.err, HasSubstr("kept, readable, in "));
+    EXPECT_THAT(run.out, Not(HasSubstr("Wrote")));
+    EXPECT_EQ(readFile(target), "a recording from yesterday");
+    const std::string kept = findPartial(directory, "." + format);
+    ASSERT_FALSE(kept.empty());
+    if (format == "bdf") {
+      EXPECT_GT(readBdf(kept).at(0).values.size(), 0u);
+    } else {
+      const std::string text = readFile(kept);
+      EXPECT_EQ(text.back(), '\n');
+      EXPECT_GT(readCsv(kept).size(), 0u);
+    }
+  }
+}
+
+// A read the plug-in refuses ends the recording with its message; the files
+// are complete up to there and take their place.
+TEST(RecordReadFailure, EndsWithThePluginsMessageAndCompleteFiles) {
+  const std::string directory = scratchDirectory("readfail");
+  const CliRun run = runBvhost({"record", FAILING_READ_PATH, "--seconds", "20", "--out",
+                                directory + "/r.csv", "--out", directory + "/r.bdf"});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("bv_read_samples failed: code 1 \"Sensor link lost\""));
+  EXPECT_THAT(run.out, HasSubstr("Wrote " + directory + "/r.bdf"));
+  const Samples csv = readCsv(directory + "/r.csv");
+  ASSERT_EQ(csv.size(), 1u);
+  EXPECT_EQ(csv.begin()->second.size(), 40u * 27);
+  EXPECT_EQ(readBdf(directory + "/r.bdf").at(0).values.size(), 40u * 27);
 }
 
 TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
@@ -276,7 +429,7 @@ TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
                                         SIGTERM, 2500, kSimulator);
   EXPECT_EQ(run.exitCode, 143) << run.err;
   EXPECT_THAT(run.err, HasSubstr("stopped by SIGTERM"));
-  EXPECT_THAT(run.out, HasSubstr("No gaps in firstIndex."));
+  EXPECT_THAT(run.out, HasSubstr("Every sensor delivered every frame in full."));
   const Samples csv = readCsv(directory + "/cut.csv");
   ASSERT_EQ(csv.size(), 14u);
   const std::vector<BdfSignal> edf = readBdf(directory + "/cut.edf");
@@ -285,6 +438,17 @@ TEST(RecordSignal, SigtermStopsCleanlyWithCompleteFiles) {
     EXPECT_EQ(values.size(), summaryReceived(run.out, key.first, key.second)) << key.second;
     EXPECT_GT(values.size(), 0u);
   }
+}
+
+// Closing the terminal ends a recording as cleanly as Ctrl-C.
+TEST(RecordSignal, SighupStopsCleanlyWithCompleteFiles) {
+  const std::string directory = scratchDirectory("sighup");
+  const CliRun run = runBvhostAndSignal(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out", directory + "/hup.bdf"}, SIGHUP,
+      2500, kSimulator);
+  EXPECT_EQ(run.exitCode, 129) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("stopped by SIGHUP"));
+  EXPECT_EQ(readBdf(directory + "/hup.bdf").size(), 14u);
 }
 
 }  // namespace
@@ -301,9 +465,8 @@ TEST(RecordSignal, SigtermWhileConnectingStopsCleanly) {
   EXPECT_EQ(run.killedBy, 0);
   EXPECT_EQ(run.exitCode, 143) << run.err;
   EXPECT_THAT(run.err, HasSubstr("stopped by SIGTERM"));
-  EXPECT_THAT(run.out, HasSubstr("No gaps in firstIndex."));
   EXPECT_THAT(readFile(directory + "/early.csv"),
-              ::testing::StartsWith("component,channel,sample_index,time_s,value\n"));
+              HasSubstr("\ncomponent,channel,unit,sample_index,time_s,value\n"));
 }
 
 // A plug-in that hangs while stopping must not make bvhost unkillable: the

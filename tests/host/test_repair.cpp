@@ -181,12 +181,15 @@ TEST(Repair, KeepsTheNameWhenTheTargetExistsAndWarnsOfWhatDidNotFit) {
   EXPECT_TRUE(std::filesystem::exists(bvhost::journalPathFor(partial)));
 
   const std::string csv = directory + "/rows.partial-123456.csv";
-  std::ofstream(csv) << "component,channel,sample_index,time_s,value\nS1,EMG,0,0,1.5\nS1,EM";
+  std::ofstream(csv)
+      << "# bvhost recording of X "
+         "1\ncomponent,channel,unit,sample_index,time_s,value\nS1,EMG,mV,0,0,1.5\nS1,EM";
   const CliRun moved = runBvhost({"repair", csv, "--out", directory + "/chosen.csv"});
   EXPECT_EQ(moved.exitCode, 0) << moved.err;
   EXPECT_THAT(moved.out, HasSubstr("5 byte(s) of a half-written row cut"));
   EXPECT_EQ(readFile(directory + "/chosen.csv"),
-            "component,channel,sample_index,time_s,value\nS1,EMG,0,0,1.5\n");
+            "# bvhost recording of X "
+            "1\ncomponent,channel,unit,sample_index,time_s,value\nS1,EMG,mV,0,0,1.5\n");
 
   const CliRun stranger = runBvhost({"repair", directory + "/short.bdf"});
   EXPECT_EQ(stranger.exitCode, 6);

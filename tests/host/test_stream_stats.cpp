@@ -6,6 +6,7 @@
 
 using namespace bvhost;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -18,16 +19,20 @@ SampleBlock block(std::uint64_t first, std::uint64_t count) {
 
 }  // namespace
 
-TEST(StreamStats, ContiguousBlocksHaveNoGap) {
+// An empty block keeps firstIndex contiguous, but it is a frame the sensor
+// missed: the summary lists that silence with its start and length.
+TEST(StreamStats, AnEmptyBlockIsNoIndexGapButASilence) {
   StreamStats stats(kChannels);
   stats.add(0, block(0, 27));
   stats.add(0, block(27, 0));
   stats.add(0, block(27, 27));
+  stats.finish();
   EXPECT_EQ(stats.totalGaps(), 0u);
   EXPECT_EQ(stats.channel(0).received, 54u);
   EXPECT_EQ(stats.channel(0).offSizeBlocks, 1u);
   const std::string summary = stats.summary(0.027, 2);
-  EXPECT_THAT(summary, HasSubstr("No gaps in firstIndex."));
+  EXPECT_THAT(summary, HasSubstr("S1 no data: 0.0135 s for 0.0135 s\n"));
+  EXPECT_THAT(summary, Not(HasSubstr("every frame in full")));
   // 2000 Hz for 27 ms: 54 expected, 54 received.
   EXPECT_THAT(summary, HasSubstr("54         54      +0     0"));
 }
@@ -38,7 +43,11 @@ TEST(StreamStats, SkippedAndRepeatedIndicesAreGaps) {
   stats.add(0, block(28, 27));
   stats.add(0, block(50, 27));
   EXPECT_EQ(stats.totalGaps(), 2u);
-  EXPECT_THAT(stats.summary(1.0, 3), HasSubstr("gap in S1 EMG: expected firstIndex 27, got 28"));
+  stats.finish();
+  const std::string summary = stats.summary(1.0, 3);
+  EXPECT_THAT(summary, HasSubstr("gap in S1 EMG: expected firstIndex 27, got 28"));
+  EXPECT_THAT(summary, HasSubstr("2 gap(s) in firstIndex."));
+  EXPECT_THAT(summary, HasSubstr("Every sensor delivered every frame in full."));
 }
 
 TEST(StreamStats, UnknownChannelsAreReported) {

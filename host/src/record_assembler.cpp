@@ -1,0 +1,180 @@
+#include "record_assembler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "frame_period.h"
+
+namespace bvhost {
+namespace {
+
+constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
+
+}  // namespace
+
+std::string sensorLabel(std::size_t sensor) { return "S" + std::to_string(sensor + 1); }
+
+RecordAssembler::RecordAssembler(std::vector<SignalSlot> signals, std::size_t sensors)
+    : signals_(std::move(signals)),
+      nextFrame_(signals_.size(), 0),
+      counts_(signals_.size()),
+      silences_(sensors),
+      beyond_(sensors) {
+  for (const auto& signal : signals_) {
+    offsets_.push_back(recordSize_);
+    recordSize_ += signal.samplesPerRecord;
+  }
+}
+
+RecordAssembler::Pending& RecordAssembler::pendingFor(std::uint64_t frame) {
+  while (firstPendingFrame_ + pending_.size() <= frame) {
+    Pending record;
+    if (!spare_.empty()) {
+      record = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    record.samples.assign(recordSize_, kFillValue);
+    record.delivered.assign(signals_.size(), kUnset);
+    record.missingSignals = signals_.size();
+    pending_.push_back(std::move(record));
+  }
+  return pending_[static_cast<std::size_t>(frame - firstPendingFrame_)];
+}
+
+void RecordAssembler::add(std::size_t signal, const float* values, std::uint64_t count) {
+  const SignalSlot& slot = signals_[signal];
+  SignalCounts& counts = counts_[signal];
+  const std::uint64_t frame = nextFrame_[signal]++;
+  if (frame < firstPendingFrame_) {
+    counts.late += count;
+    return;
+  }
+  Pending& record = pendingFor(frame);
+  const std::uint64_t kept = std::min<std::uint64_t>(count, slot.samplesPerRecord);
+  double* out = record.samples.data() + offsets_[signal];
+  for (std::uint64_t i = 0; i < kept; ++i) {
+    const double value = static_cast<double>(values[i]);
+    if (std::isnan(value)) {
+      ++counts.clipped;
+      out[i] = kFillValue;
+    } else if (value > slot.maximum || value < slot.minimum) {
+      ++counts.clipped;
+      out[i] = std::clamp(value, slot.minimum, slot.maximum);
+    } else {
+      out[i] = value;
+    }
+  }
+  counts.kept += kept;
+  counts.beyond += count - kept;
+  record.delivered[signal] = count;
+  --record.missingSignals;
+  while (!pending_.empty() &&
+         (pending_.front().missingSignals == 0 || pending_.size() > kMaxPendingRecords)) {
+    emitFront();
+  }
+}
+
+void RecordAssembler::emitFront() {
+  Pending& record = pending_.front();
+  const std::uint64_t frame = firstPendingFrame_;
+  for (std::size_t s = 0; s < signals_.size(); ++s) {
+    const std::uint64_t delivered = record.delivered[s] == kUnset ? 0 : record.delivered[s];
+    counts_[s].filled += signals_[s].samplesPerRecord -
+                         std::min<std::uint64_t>(delivered, signals_[s].samplesPerRecord);
+  }
+  noteSensors(record, frame);
+  ready_.insert(ready_.end(), record.samples.begin(), record.samples.end());
+  ++readyRecords_;
+  ++emitted_;
+  ++firstPendingFrame_;
+  spare_.push_back(std::move(record));
+  pending_.pop_front();
+}
+
+void RecordAssembler::noteSensors(const Pending& record, std::uint64_t frame) {
+  // Per sensor, the earliest point in the frame where one of its channels ran
+  // out, and the samples its channels delivered beyond their slots.
+  std::vector<double>& missingFrom = missingFrom_;
+  std::vector<std::uint64_t>& beyond = beyondSamples_;
+  missingFrom.assign(silences_.sensors(), kFramePeriodSeconds);
+  beyond.assign(silences_.sensors(), 0);
+  for (std::size_t s = 0; s < signals_.size(); ++s) {
+    const SignalSlot& slot = signals_[s];
+    const std::uint64_t delivered = record.delivered[s] == kUnset ? 0 : record.delivered[s];
+    if (delivered < slot.samplesPerRecord) {
+      const double from = static_cast<double>(delivered) /
+                          static_cast<double>(slot.samplesPerRecord) * kFramePeriodSeconds;
+      missingFrom[slot.sensor] = std::min(missingFrom[slot.sensor], from);
+    } else {
+      beyond[slot.sensor] += delivered - slot.samplesPerRecord;
+    }
+  }
+  for (std::size_t sensor = 0; sensor < missingFrom.size(); ++sensor) {
+    const std::optional<Silence> closed =
+        missingFrom[sensor] < kFramePeriodSeconds
+            ? silences_.noteShortFrame(sensor, frame, missingFrom[sensor])
+            : silences_.noteFullFrame(sensor);
+    if (closed) {
+      annotateSilence(sensor, *closed);
+    }
+    noteBeyond(sensor, frame, beyond[sensor]);
+  }
+}
+
+void RecordAssembler::noteBeyond(std::size_t sensor, std::uint64_t frame, std::uint64_t samples) {
+  BeyondRun& run = beyond_[sensor];
+  if (run.samples > 0 && (samples == 0 || run.endFrame != frame)) {
+    closeBeyond(sensor);
+  }
+  if (samples == 0) {
+    return;
+  }
+  if (run.samples == 0) {
+    run.firstFrame = frame;
+  }
+  run.endFrame = frame + 1;
+  run.samples += samples;
+}
+
+void RecordAssembler::closeBeyond(std::size_t sensor) {
+  BeyondRun& run = beyond_[sensor];
+  const double onset = static_cast<double>(run.firstFrame) * kFramePeriodSeconds;
+  const double end = static_cast<double>(run.endFrame) * kFramePeriodSeconds;
+  annotations_.push_back(
+      {onset, end - onset,
+       sensorLabel(sensor) + " " + std::to_string(run.samples) + " extra samples left out"});
+  run = BeyondRun{};
+}
+
+void RecordAssembler::annotateSilence(std::size_t sensor, const Silence& silence) {
+  annotations_.push_back(
+      {silence.onsetSeconds, silence.durationSeconds, sensorLabel(sensor) + " no data"});
+}
+
+void RecordAssembler::finish() {
+  while (!pending_.empty()) {
+    emitFront();
+  }
+  for (const auto& [sensor, silence] : silences_.closeAll()) {
+    annotateSilence(sensor, silence);
+  }
+  for (std::size_t sensor = 0; sensor < beyond_.size(); ++sensor) {
+    if (beyond_[sensor].samples > 0) {
+      closeBeyond(sensor);
+    }
+  }
+}
+
+void RecordAssembler::clearReady() {
+  ready_.clear();
+  readyRecords_ = 0;
+}
+
+std::vector<Annotation> RecordAssembler::takeAnnotations() {
+  std::vector<Annotation> taken;
+  taken.swap(annotations_);
+  return taken;
+}
+
+}  // namespace bvhost
