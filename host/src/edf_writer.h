@@ -38,6 +38,9 @@ class EdfWriter : public SampleWriter {
  private:
   void openFile(bool bdf, const RecordingInfo& info);
   void writeReady();
+  // One record's samples into the file's digital form; returns where the
+  // next record's samples begin.
+  const float* encodeRecord(const float* samples);
   void journalAnnotations();
   void checkFileSize();
   [[noreturn]] void fail(const std::string& what, int error);
@@ -51,6 +54,20 @@ class EdfWriter : public SampleWriter {
   std::unique_ptr<RecordAssembler> assembler_;
   std::unique_ptr<AnnotationJournal> journal_;
   std::vector<Annotation> annotations_;
+  // Per signal, how a physical value becomes a digital one.
+  struct Scale {
+    std::size_t samples;  // per record
+    double step;          // physical units per digital step
+    double offset;        // digital value of physical zero, negated
+  };
+  std::vector<Scale> scales_;
+  // One record in the file's digital form, handed to EDFlib in one call:
+  // three bytes a sample in BDF+, a short in EDF+.
+  std::vector<unsigned char> bytes_;
+  std::vector<short> shorts_;
+  bool bdf_ = true;
+  int digitalMax_ = 0;
+  int digitalMin_ = 0;
   int handle_ = -1;
   int fd_ = -1;  // our own descriptor of the file, for fdatasync and its size
   std::uint64_t records_ = 0;
@@ -58,6 +75,7 @@ class EdfWriter : public SampleWriter {
   std::uint64_t recordBytes_ = 0;
   std::size_t annotationsLeftOut_ = 0;
   std::string failure_;  // the first write that failed
+  bool closed_ = false;
 };
 
 // The EDF label for a channel: at most 16 characters.

@@ -28,13 +28,17 @@ RecordAssembler::RecordAssembler(std::vector<SignalSlot> signals, std::size_t se
 }
 
 RecordAssembler::Pending& RecordAssembler::pendingFor(std::uint64_t frame) {
+  // Blocks come frame by frame, so nearly every one is for the first record.
+  if (frame == firstPendingFrame_ && !pending_.empty()) {
+    return pending_.front();
+  }
   while (firstPendingFrame_ + pending_.size() <= frame) {
     Pending record;
     if (!spare_.empty()) {
       record = std::move(spare_.back());
       spare_.pop_back();
     }
-    record.samples.assign(recordSize_, kFillValue);
+    record.samples.resize(recordSize_);
     record.delivered.assign(signals_.size(), kUnset);
     record.missingSignals = signals_.size();
     pending_.push_back(std::move(record));
@@ -52,19 +56,20 @@ void RecordAssembler::add(std::size_t signal, const float* values, std::uint64_t
   }
   Pending& record = pendingFor(frame);
   const std::uint64_t kept = std::min<std::uint64_t>(count, slot.samplesPerRecord);
-  double* out = record.samples.data() + offsets_[signal];
+  float* out = record.samples.data() + offsets_[signal];
   for (std::uint64_t i = 0; i < kept; ++i) {
-    const double value = static_cast<double>(values[i]);
-    if (std::isnan(value)) {
-      ++counts.clipped;
-      out[i] = kFillValue;
-    } else if (value > slot.maximum || value < slot.minimum) {
-      ++counts.clipped;
-      out[i] = std::clamp(value, slot.minimum, slot.maximum);
-    } else {
+    const float value = values[i];
+    const auto physical = static_cast<double>(value);
+    if (physical >= slot.minimum && physical <= slot.maximum) {
       out[i] = value;
+    } else {
+      ++counts.clipped;
+      out[i] = std::isnan(value)
+                   ? kFillValue
+                   : static_cast<float>(std::clamp(physical, slot.minimum, slot.maximum));
     }
   }
+  std::fill(out + kept, out + slot.samplesPerRecord, kFillValue);
   counts.kept += kept;
   counts.beyond += count - kept;
   record.delivered[signal] = count;
@@ -79,6 +84,10 @@ void RecordAssembler::emitFront() {
   Pending& record = pending_.front();
   const std::uint64_t frame = firstPendingFrame_;
   for (std::size_t s = 0; s < signals_.size(); ++s) {
+    if (record.delivered[s] == kUnset) {
+      float* slot = record.samples.data() + offsets_[s];
+      std::fill(slot, slot + signals_[s].samplesPerRecord, kFillValue);
+    }
     const std::uint64_t delivered = record.delivered[s] == kUnset ? 0 : record.delivered[s];
     counts_[s].filled += signals_[s].samplesPerRecord -
                          std::min<std::uint64_t>(delivered, signals_[s].samplesPerRecord);

@@ -34,7 +34,7 @@ struct SignalCounts {
 class RecordAssembler {
  public:
   // What a gap holds in the file; the annotation tells it from a real zero.
-  static constexpr double kFillValue = 0.0;
+  static constexpr float kFillValue = 0.0f;
   // How far (in records, a second) a channel may fall behind the others
   // before its frames are written without it: a plug-in that skips a
   // channel's callbacks must not hold back every record without end.
@@ -49,9 +49,10 @@ class RecordAssembler {
   void finish();
 
   // Records complete so far, each every signal's samples one after the
-  // other in signal order, in physical units; the caller takes them.
+  // other in signal order, in physical units within each signal's range;
+  // the caller takes them.
   std::size_t readyRecords() const { return readyRecords_; }
-  const std::vector<double>& readyData() const { return ready_; }
+  const std::vector<float>& readyData() const { return ready_; }
   void clearReady();
   std::size_t recordSize() const { return recordSize_; }
   std::uint64_t recordsEmitted() const { return emitted_; }
@@ -64,7 +65,9 @@ class RecordAssembler {
 
  private:
   struct Pending {
-    std::vector<double> samples;
+    // Filled slot by slot as blocks come, so a record costs no pass of its
+    // own before it is written.
+    std::vector<float> samples;
     std::vector<std::uint64_t> delivered;  // per signal, kUnset until its block came
     std::size_t missingSignals = 0;
   };
@@ -91,7 +94,7 @@ class RecordAssembler {
   std::vector<Pending> spare_;  // emitted records' storage, reused
   std::uint64_t firstPendingFrame_ = 0;
   std::uint64_t emitted_ = 0;
-  std::vector<double> ready_;
+  std::vector<float> ready_;
   std::size_t readyRecords_ = 0;
   SilenceTracker silences_;
   std::vector<BeyondRun> beyond_;  // per sensor; samples 0 when none is open

@@ -210,6 +210,82 @@ TEST(EdfWriter, SamplesReadBackWithinOneDigitalStep) {
   }
 }
 
+// Digital samples are converted by the writer itself; they must be what
+// EDFlib's own conversion of the same physical values gives.
+TEST(EdfWriter, DigitalSamplesMatchEdflibsOwnConversion) {
+  const std::vector<ChannelInfo> channels = {{0, "Sensor 1", "EMG", 9, 1925.926, 26},
+                                             {0, "Sensor 1", "GYR X", 13, 148.148, 2}};
+  std::vector<float> emg(26 * 40);
+  std::vector<float> gyr(2 * 40);
+  std::uint64_t state = 1;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(state >> 11) * 0x1.0p-53 * 2.0 - 1.0;
+  };
+  for (std::size_t i = 0; i < emg.size(); ++i) {
+    emg[i] = static_cast<float>(next() * (i % 4 == 0 ? 0.01 : 26.0));
+  }
+  for (std::size_t i = 0; i < gyr.size(); ++i) {
+    gyr[i] = static_cast<float>(next() * 4100.0);
+  }
+  emg[1] = 25.0f;
+  emg[2] = -25.0f;
+  emg[3] = 0.0f;
+  for (const bool bdf : {true, false}) {
+    SCOPED_TRACE(bdf ? "BDF+" : "EDF+");
+    const std::string ours = temporaryPath(bdf ? "ours.bdf" : "ours.edf");
+    const std::string theirs = temporaryPath(bdf ? "theirs.bdf" : "theirs.edf");
+    {
+      EdfWriter writer(ours, bdf, channels, RecordingInfo{"Test", "1", {}});
+      for (std::size_t frame = 0; frame < 40; ++frame) {
+        writer.write(0, frame * 26, emg.data() + frame * 26, 26);
+        writer.write(1, frame * 2, gyr.data() + frame * 2, 2);
+      }
+      writer.close();
+    }
+    const int handle = edfopen_file_writeonly(
+        theirs.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS, 2);
+    ASSERT_GE(handle, 0);
+    edf_set_datarecord_duration(handle, 1350);
+    for (int signal = 0; signal < 2; ++signal) {
+      const PhysicalRange range = physicalRange(channels[static_cast<std::size_t>(signal)].unit);
+      edf_set_samplefrequency(handle, signal, signal == 0 ? 26 : 2);
+      edf_set_physical_maximum(handle, signal, range.maximum);
+      edf_set_physical_minimum(handle, signal, range.minimum);
+      edf_set_digital_maximum(handle, signal, bdf ? 8388607 : 32767);
+      edf_set_digital_minimum(handle, signal, bdf ? -8388608 : -32768);
+      edf_set_label(handle, signal, signal == 0 ? "EMG" : "GYR");
+    }
+    std::vector<double> record(28);
+    for (std::size_t frame = 0; frame < 40; ++frame) {
+      for (std::size_t i = 0; i < 26; ++i) {
+        record[i] = std::clamp(static_cast<double>(emg[frame * 26 + i]), -25.0, 25.0);
+      }
+      for (std::size_t i = 0; i < 2; ++i) {
+        record[26 + i] = std::clamp(static_cast<double>(gyr[frame * 2 + i]), -4000.0, 4000.0);
+      }
+      ASSERT_EQ(edf_blockwrite_physical_samples(handle, record.data()), 0);
+    }
+    edfclose_file(handle);
+    for (int signal = 0; signal < 2; ++signal) {
+      std::vector<std::vector<int>> digital;
+      for (const auto& path : {ours, theirs}) {
+        edf_hdr_struct header{};
+        ASSERT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_DO_NOT_READ_ANNOTATIONS), 0);
+        std::vector<int> values(static_cast<std::size_t>(header.signalparam[signal].smp_in_file));
+        edfread_digital_samples(header.handle, signal, static_cast<int>(values.size()),
+                                values.data());
+        edfclose_file(header.handle);
+        digital.push_back(values);
+      }
+      ASSERT_EQ(digital[0].size(), signal == 0 ? 1040u : 80u);
+      EXPECT_EQ(digital[0], digital[1]) << "signal " << signal;
+    }
+    std::filesystem::remove(ours);
+    std::filesystem::remove(theirs);
+  }
+}
+
 TEST(EdfWriter, CountsSamplesOutsideThePhysicalRange) {
   const std::string path = temporaryPath("clip.edf");
   EdfWriter writer(path, false, kChannels, RecordingInfo{"Test", "1", {}});
