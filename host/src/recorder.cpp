@@ -165,7 +165,7 @@ int exitCodeAfter(const StreamStats& stats) {
 // Completes every file and puts each complete one in place of its target;
 // one that failed stays under its partial name, readable, and the target is
 // left as it was. Then the notes, the summary and the outcome.
-int finishRecording(std::vector<PartialFile>& partials,
+int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFile>& partials,
                     std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingSink& sink,
                     std::exception_ptr failure, const PluginResult& stopped, double elapsed) {
   std::vector<std::string> wrote;
@@ -174,7 +174,7 @@ int finishRecording(std::vector<PartialFile>& partials,
     try {
       writers[i]->close();
       partials[i].commit();
-      wrote.push_back(partials[i].finalPath());
+      wrote.push_back(files[i].path);
     } catch (const OutputError&) {
       partials[i].keep();
       kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
@@ -270,7 +270,7 @@ int runRecord(const RecordOptions& options) {
     }
   }
   api.bv_disconnect();
-  return finishRecording(partials, writers, sink, failure, stopped, elapsed);
+  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed);
 }
 
 }  // namespace bvhost
