@@ -125,7 +125,6 @@ void getConfiguration(Configuration& config) {
   ConfigurationStore& store = configurationStore();
   if (config.settingCount == kSettingCount && store.cacheValid) {
     config = store.cachedConfiguration;
-    store.ownsCachedArrays = false;
     return;
   }
   config = buildConfiguration();

@@ -4,21 +4,29 @@
 
 namespace kessra {
 
+// Each step looks into an array only once it is known to be one of the
+// plug-in's live arrays, and walks it by the length it was made with: a
+// record the host changed or already freed is never read past or after.
+
 void releaseSettingArray(Setting*& settings, std::uint64_t& count) noexcept {
-  for (std::uint64_t i = 0; settings != nullptr && i < count; ++i) {
-    Setting& setting = settings[i];
-    releaseText(setting.name);
-    releaseText(setting.extraText);
-    releaseText(setting.value.text);
-    releaseText(setting.defaultValue.text);
+  if (const auto length = ownedLength(settings)) {
+    for (std::uint64_t i = 0; i < *length; ++i) {
+      Setting& setting = settings[i];
+      releaseText(setting.name);
+      releaseText(setting.extraText);
+      releaseText(setting.value.text);
+      releaseText(setting.defaultValue.text);
+    }
   }
   releaseArray(settings, count);
 }
 
 void releaseComponentDescription(ComponentDescription& component) noexcept {
   releaseSettingArray(component.properties, component.propertyCount);
-  for (std::uint64_t k = 0; component.channels != nullptr && k < component.channelCount; ++k) {
-    releaseText(component.channels[k].name);
+  if (const auto length = ownedLength(component.channels)) {
+    for (std::uint64_t k = 0; k < *length; ++k) {
+      releaseText(component.channels[k].name);
+    }
   }
   releaseArray(component.channels, component.channelCount);
   releaseText(component.name);
@@ -26,8 +34,10 @@ void releaseComponentDescription(ComponentDescription& component) noexcept {
 
 void releaseConfiguration(Configuration& config) noexcept {
   releaseSettingArray(config.settings, config.settingCount);
-  for (std::uint64_t i = 0; config.components != nullptr && i < config.componentCount; ++i) {
-    releaseComponentDescription(config.components[i]);
+  if (const auto length = ownedLength(config.components)) {
+    for (std::uint64_t i = 0; i < *length; ++i) {
+      releaseComponentDescription(config.components[i]);
+    }
   }
   releaseArray(config.components, config.componentCount);
 }

@@ -9,7 +9,9 @@ namespace kessra {
 
 namespace {
 
-// Releases the initial arrays at unload if no host ever received them.
+// The cache starts with two empty arrays, which a copy-back before any build
+// hands out; if no host ever releases them they go when the library unloads,
+// with every other block still in hostBlocks().
 struct StoreHolder {
   ConfigurationStore store;
 
@@ -21,18 +23,8 @@ struct StoreHolder {
       cache.settings = allocateArray<Setting>(0);
       cache.components = allocateArray<ComponentDescription>(0);
       store.cacheValid = true;
-      store.ownsCachedArrays = true;
     } catch (const std::bad_alloc&) {
       releaseConfiguration(store.cachedConfiguration);
-    }
-  }
-  ~StoreHolder() { releaseOwnedCache(); }
-
-  void releaseOwnedCache() noexcept {
-    if (store.ownsCachedArrays) {
-      releaseConfiguration(store.cachedConfiguration);
-      store.ownsCachedArrays = false;
-      store.cacheValid = false;
     }
   }
 };
@@ -49,7 +41,6 @@ bool sharesStorage(const Configuration& a, const Configuration& b) noexcept {
 ConfigurationStore& configurationStore() noexcept { return g_holder.store; }
 
 void rememberConfiguration(const Configuration& config) noexcept {
-  g_holder.releaseOwnedCache();
   g_holder.store.cachedConfiguration = config;
   g_holder.store.cacheValid = true;
 }
@@ -59,7 +50,6 @@ void forgetIfCached(const Configuration& config) noexcept {
   if (store.cacheValid && sharesStorage(config, store.cachedConfiguration)) {
     store.cachedConfiguration = Configuration{};
     store.cacheValid = false;
-    store.ownsCachedArrays = false;
   }
 }
 

@@ -12,15 +12,11 @@ struct ConfigurationStore {
   bool outputTriggers = true;
 
   // Names, without owning, the root of the configuration last built or
-  // applied. Invalid once the host has released that storage, so it can
-  // never hand out released memory.
+  // applied: a copy-back hands these root fields out again, so two records
+  // may then share one tree. Invalid once the host has released that
+  // storage, so it can never hand out released memory.
   Configuration cachedConfiguration{};
   bool cacheValid = false;
-
-  // The zero-length arrays the cache starts with belong to the plug-in until
-  // the first copy-back hands them to a host; if the cache moves on before
-  // that, they are released rather than lost.
-  bool ownsCachedArrays = false;
 };
 
 ConfigurationStore& configurationStore() noexcept;

@@ -174,12 +174,11 @@ TEST(ConfigurationRelease, ToleratesNullRecordsAndNullPointers) {
   expectSuccess(bv_free_configuration(nullptr));
   Configuration config{};
   expectSuccess(bv_get_configuration(&config));
-  const char* cleared = config.settings[1].name.data;
   config.settings[1].name = StringRef{nullptr, 0};  // a host cleared one text itself
   const long live = alloc::liveAllocations();
   expectSuccess(bv_free_configuration(&config));
+  // The text the record no longer names stays the plug-in's, until unload.
   EXPECT_EQ(alloc::liveAllocations(), live - 11 - 2);
-  delete[] cleared;
   expectFailure(bv_get_configuration(nullptr), BV_MESSAGE_INVALID_ARGUMENT);
 }
 
@@ -288,6 +287,118 @@ TEST(ConfigurationAlloc, FailureLeavesRecordAndCacheUntouchedAndLeaksNothing) {
     EXPECT_EQ(copy.settings, cached.settings) << "the cache moved at allocation " << n;
   }
   bv_free_configuration(&cached);
+}
+
+}  // namespace
+
+namespace {
+
+using support::ThreeSettings;
+
+// A host that connected with (or scanned with) its own record: the action
+// table's Scan handler, or bv_connect.
+PluginResult applyThrough(bool scan, Configuration* config) {
+  if (!scan) {
+    return bv_connect(config);
+  }
+  ListRecord actions{};
+  bv_get_actions(&actions);
+  return static_cast<const Action*>(actions.items)[0].handler(config);
+}
+
+// Copy-back can give a second record the tree a first one holds; freeing
+// both, in either order, releases that tree once and nothing twice.
+TEST(ConfigurationRelease, TwoRecordsSharingATreeReleaseItOnce) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
+  scriptDevice({2});
+  expectSuccess(bv_connect(nullptr));
+  const long live = alloc::liveAllocations();
+  Configuration a{};
+  Configuration b{};
+  expectSuccess(bv_get_configuration(&a));
+  const long oneTree = alloc::liveAllocations() - live;
+  expectSuccess(bv_get_configuration(&b));
+  expectSuccess(bv_get_configuration(&a));  // a now names b's tree
+  ASSERT_EQ(a.settings, b.settings);
+  expectSuccess(bv_free_configuration(&a));
+  EXPECT_EQ(a.settings, nullptr);
+  expectSuccess(bv_free_configuration(&b));
+  EXPECT_EQ(b.settings, nullptr);
+  expectSuccess(bv_free_configuration(&b));
+  // a's first tree no host can name any more: the plug-in keeps it until
+  // it unloads, and released nothing else twice.
+  EXPECT_EQ(alloc::liveAllocations(), live + oneTree);
+  bv_disconnect();
+}
+
+// A host's own record, its arrays on its stack, applied by connect or by
+// Scan, then copied back and freed: nothing of the host's is released or
+// written but the record's own fields.
+TEST(ConfigurationRelease, AHostsOwnRecordIsNeverReleased) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
+  for (const bool scan : {false, true}) {
+    SCOPED_TRACE(scan ? "Scan" : "bv_connect");
+    scriptDevice({1});
+    if (scan) {
+      expectSuccess(bv_connect(nullptr));
+    }
+    ThreeSettings host("true", "false", "true");
+    const std::vector<unsigned char> before(
+        reinterpret_cast<const unsigned char*>(host.settings),
+        reinterpret_cast<const unsigned char*>(host.settings + 3));
+    expectSuccess(applyThrough(scan, &host.config));
+    Configuration record = host.config;
+    expectSuccess(bv_get_configuration(&record));
+    ASSERT_EQ(record.settings, host.settings);
+    const long live = alloc::liveAllocations();
+    alloc::startLoggingReleases();
+    expectSuccess(bv_free_configuration(&record));
+    EXPECT_TRUE(alloc::stopLoggingReleases().empty());
+    EXPECT_EQ(alloc::liveAllocations(), live);
+    EXPECT_EQ(record.settings, nullptr);
+    EXPECT_EQ(record.settingCount, 0u);
+    const std::vector<unsigned char> after(
+        reinterpret_cast<const unsigned char*>(host.settings),
+        reinterpret_cast<const unsigned char*>(host.settings + 3));
+    EXPECT_EQ(before, after);
+    expectSuccess(bv_free_configuration(&host.config));
+    EXPECT_EQ(before, std::vector<unsigned char>(
+                          reinterpret_cast<const unsigned char*>(host.settings),
+                          reinterpret_cast<const unsigned char*>(host.settings + 3)));
+    bv_disconnect();
+  }
+}
+
+// A host that changes a setting by pointing its value at a text of its own,
+// applies the tree (by connect or Scan) and frees it: the plug-in releases
+// its own blocks, leaves the host's text alone, and keeps the text it no
+// longer finds in the tree until it unloads.
+TEST(ConfigurationRelease, AHostsTextInAPluginTreeIsLeftAlone) {
+  SKIP_WITHOUT_COUNTING_ALLOCATOR();
+  for (const bool scan : {false, true}) {
+    SCOPED_TRACE(scan ? "Scan" : "bv_connect");
+    scriptDevice({1});
+    Configuration tree{};
+    expectSuccess(bv_get_configuration(&tree));
+    char hostText[] = "false";
+    const char* replaced = tree.settings[0].value.text.data;
+    tree.settings[0].value.text = StringRef{hostText, 5};
+    if (scan) {
+      expectSuccess(bv_connect(nullptr));
+    }
+    expectSuccess(applyThrough(scan, &tree));
+    const long live = alloc::liveAllocations();
+    alloc::startLoggingReleases();
+    expectSuccess(bv_free_configuration(&tree));
+    const long afterFree = alloc::liveAllocations();
+    const std::vector<const void*> released = alloc::stopLoggingReleases();
+    EXPECT_THAT(released, ::testing::Not(::testing::Contains(static_cast<const void*>(hostText))));
+    EXPECT_THAT(released, ::testing::Not(::testing::Contains(static_cast<const void*>(replaced))));
+    EXPECT_EQ(afterFree, live - static_cast<long>(released.size()));
+    EXPECT_STREQ(hostText, "false");
+    EXPECT_EQ(tree.settings, nullptr);
+    bv_disconnect();
+  }
 }
 
 }  // namespace

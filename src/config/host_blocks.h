@@ -1,0 +1,58 @@
+// Every block of storage the plug-in has handed to a host and not yet
+// released: each text and each array of a configuration tree. A host can
+// name the same tree from two records, or put storage of its own into one,
+// so release trusts this set rather than the record: it releases and reads
+// only blocks found here. Blocks no host ever released go when the library
+// unloads. Like every store of the plug-in, it runs on the host's calling
+// thread, and the host serialises its calls.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace kessra {
+
+enum class BlockKind : std::uint8_t { Text, Settings, Components, Channels };
+
+class HostBlocks {
+ public:
+  HostBlocks() noexcept;
+  ~HostBlocks();
+  HostBlocks(const HostBlocks&) = delete;
+  HostBlocks& operator=(const HostBlocks&) = delete;
+
+  // Throws std::bad_alloc when the set cannot grow; the block is then not
+  // the set's, and the caller releases it.
+  void add(const void* block, BlockKind kind, std::uint64_t length);
+  // The block's length (elements of an array, bytes of a text without its
+  // NUL), or nothing when the block is not one of the set.
+  std::optional<std::uint64_t> lengthOf(const void* block, BlockKind kind) const noexcept;
+  // Takes the block out of the set; false when it was not in it.
+  bool remove(const void* block, BlockKind kind) noexcept;
+
+  std::size_t size() const noexcept { return count_; }
+
+ private:
+  struct Entry {
+    const void* block = nullptr;  // null marks a free slot
+    std::uint64_t length = 0;
+    BlockKind kind = BlockKind::Text;
+  };
+
+  std::size_t slotOf(const void* block) const noexcept;
+  std::size_t find(const void* block) const noexcept;  // the slot, or npos
+  void grow();
+
+  // Open addressing with linear probing, at most half full: a tree of
+  // sixteen sensors holds some three hundred blocks, and each block costs
+  // one probe or two to add and to remove, with no allocation of its own.
+  std::vector<Entry> slots_;
+  std::size_t count_ = 0;
+};
+
+// The plug-in's one set, made on first use, so it outlives every store
+// that hands out blocks while the library loads.
+HostBlocks& hostBlocks() noexcept;
+
+}  // namespace kessra
