@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/configuration_build.h"
+#include "config/host_blocks.h"
 #include "device/device_context.h"
 #include "fuzz_interop.h"
 #include "inventory/inventory.h"
@@ -156,12 +157,19 @@ void checkFreshTree(const Configuration& config) {
   }
 }
 
+// A value text the host put into a tree itself, null included.
+bool isHostText(const char* text) {
+  return std::find(std::begin(kValueTexts), std::end(kValueTexts), text) != std::end(kValueTexts);
+}
+
 // Reading a tree the host holds touches all its storage, so a tree the
 // plug-in had released would show up at once.
 void touchTree(const Configuration& config) {
   for (std::uint64_t i = 0; i < config.settingCount; ++i) {
     checkText(config.settings[i].name, "", false);
-    checkText(config.settings[i].value.text, "", false);
+    if (!isHostText(config.settings[i].value.text.data)) {
+      checkText(config.settings[i].value.text, "", false);
+    }
   }
   for (std::uint64_t i = 0; i < config.componentCount; ++i) {
     checkText(config.components[i].name, "", false);
@@ -207,7 +215,9 @@ void makeReusable(std::size_t s) {
 }
 
 void getInto(std::size_t s, FuzzedDataProvider& in) {
-  makeReusable(s);
+  // A host may also overwrite the only record of a tree; the plug-in then
+  // keeps that tree until it unloads.
+  if (in.ConsumeBool()) makeReusable(s);
   Slot& slot = g_session->slots[s];
   // Only settingCount is read; the rest of the record is overwritten.
   slot.record.settingCount = in.ConsumeIntegralInRange<std::uint64_t>(0, 4);
@@ -224,15 +234,30 @@ void getInto(std::size_t s, FuzzedDataProvider& in) {
   slot.tree = static_cast<int>(g_session->trees.size() - 1);
 }
 
+// Any record may go back to the plug-in: one it shares with another, one
+// whose tree was released through another, one already freed, or one the
+// host built itself. Only a plug-in tree still alive is released.
 void freeSlot(std::size_t s) {
   Slot& slot = g_session->slots[s];
-  const bool cleared = slot.record.settings == nullptr && slot.record.components == nullptr &&
-                       slot.record.settingCount == 0 && slot.record.componentCount == 0;
-  // Only the plug-in's live trees, or a cleared record, go back to it.
-  if (cleared || (!slot.stale && slot.tree >= 0 &&
-                  g_session->trees[static_cast<std::size_t>(slot.tree)].plugin)) {
-    release(s);
+  if (slot.stale || slot.tree < 0 ||
+      !g_session->trees[static_cast<std::size_t>(slot.tree)].plugin) {
+    requireResult(bv_free_configuration(&slot.record), nullptr, "free");
+    require(slot.record.settings == nullptr && slot.record.components == nullptr,
+            "a freed record reads null");
+    slot.tree = -1;
+    slot.stale = false;
+    return;
   }
+  release(s);
+}
+
+void freeHostRecord(HostRecord& host) {
+  const std::vector<Setting> before = host.settings;
+  requireResult(bv_free_configuration(&host.record), nullptr, "free host record");
+  require(host.record.settings == nullptr, "a freed host record reads null");
+  require(before.empty() || std::memcmp(before.data(), host.settings.data(),
+                                        before.size() * sizeof(Setting)) == 0,
+          "the host's own settings untouched");
 }
 
 // A host may change a setting's value in place, within the text it holds.
@@ -246,6 +271,16 @@ void changeValue(std::size_t s, FuzzedDataProvider& in) {
   Setting& setting =
       slot.record
           .settings[in.ConsumeIntegralInRange<std::uint64_t>(0, slot.record.settingCount - 1)];
+  if (in.ConsumeBool()) {
+    // Or it points the value at a text of its own, which the plug-in must
+    // never release.
+    const char* value = in.PickValueInArray(kValueTexts);
+    setting.value.text = StringRef{value, value != nullptr ? std::strlen(value) : 0};
+    return;
+  }
+  if (isHostText(setting.value.text.data)) {
+    return;  // in place only within the plug-in's own text
+  }
   char* text = const_cast<char*>(setting.value.text.data);
   const std::string bytes = in.ConsumeRandomLengthString(setting.value.text.length);
   std::memcpy(text, bytes.data(), bytes.size());
@@ -261,6 +296,8 @@ Configuration* recordToHandBack(FuzzedDataProvider& in) {
   }
   if (pick == static_cast<int>(kSlots) + 5) return nullptr;
   HostRecord& host = g_session->hostRecords[pick - static_cast<int>(kSlots)];
+  host.record = Configuration{host.settings.empty() ? nullptr : host.settings.data(),
+                              host.settings.size(), nullptr, 0};
   for (Setting& setting : host.settings) {
     const char* value = in.PickValueInArray(kValueTexts);
     setting.value.text = StringRef{value, value != nullptr ? std::strlen(value) : 0};
@@ -525,6 +562,9 @@ void resetPlugin() {
   bv_get_configuration(&fresh);
   bv_free_configuration(&fresh);
   device.inventoryChannels = 0;
+  // Trees the last input lost go as the library's unload would take them,
+  // so memory stays flat across inputs.
+  kessra::hostBlocks().releaseAll();
 }
 
 }  // namespace
@@ -563,9 +603,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 5:
         getInto(in.ConsumeIntegralInRange<std::size_t>(0, kSlots - 1), in);
         break;
-      case 6:
-        freeSlot(in.ConsumeIntegralInRange<std::size_t>(0, kSlots - 1));
+      case 6: {
+        const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, kSlots + 4);
+        if (pick < kSlots) {
+          freeSlot(pick);
+        } else {
+          freeHostRecord(session.hostRecords[pick - kSlots]);
+        }
         break;
+      }
       case 7:
         start();
         break;
@@ -584,15 +630,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // The host releases every tree it still holds, through one record each.
+  // The host frees every record it holds, whatever it names.
   fuzzdev::device().input = nullptr;
   for (std::size_t s = 0; s < kSlots; ++s) {
-    Slot& slot = session.slots[s];
-    if (!slot.stale && slot.tree >= 0 &&
-        session.trees[static_cast<std::size_t>(slot.tree)].plugin &&
-        session.trees[static_cast<std::size_t>(slot.tree)].alive) {
-      release(s);
-    }
+    freeSlot(s);
   }
   resetPlugin();
   g_session = nullptr;

@@ -41,12 +41,16 @@ HostBlocks::HostBlocks() noexcept {
   }
 }
 
-HostBlocks::~HostBlocks() {
-  for (const Entry& entry : slots_) {
+HostBlocks::~HostBlocks() { releaseAll(); }
+
+void HostBlocks::releaseAll() noexcept {
+  for (Entry& entry : slots_) {
     if (entry.block != nullptr) {
       releaseBlock(entry.block, entry.kind);
+      entry = Entry{};
     }
   }
+  count_ = 0;
 }
 
 std::size_t HostBlocks::slotOf(const void* block) const noexcept {

@@ -31,6 +31,9 @@ class HostBlocks {
   // Takes the block out of the set; false when it was not in it.
   bool remove(const void* block, BlockKind kind) noexcept;
 
+  // Releases every block still in the set, as the library's unload does.
+  void releaseAll() noexcept;
+
   std::size_t size() const noexcept { return count_; }
 
  private:
