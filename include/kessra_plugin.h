@@ -121,8 +121,11 @@ typedef struct ComponentDescription {
 } ComponentDescription;
 
 /* Root of a configuration tree. bv_get_configuration allocates everything
- * reachable from it; the host owns that storage until it passes the record to
- * bv_free_configuration, the only way to release it. */
+ * reachable from it; the host may read and change it until it passes a record
+ * naming it to bv_free_configuration, the only way to release it. The plug-in
+ * releases only storage it allocated and has not yet released: a host's own
+ * arrays or texts put into a record are never touched, and whatever no record
+ * released goes when the library unloads. */
 typedef struct Configuration {
   Setting* settings;
   uint64_t settingCount;
@@ -180,10 +183,15 @@ BV_API PluginResult bv_connect(Configuration* config) BV_NOEXCEPT;
 BV_API PluginResult bv_disconnect(void) BV_NOEXCEPT;
 
 /* Fills config with a new tree, or, when it already holds three settings,
- * with the tree last built or applied. Release with bv_free_configuration. */
+ * with the root fields of the tree last built or applied: that copy-back
+ * shares the tree (possibly a record the host applied) with the record it came
+ * from, so two records may then name one tree. Release with
+ * bv_free_configuration. */
 BV_API PluginResult bv_get_configuration(Configuration* config) BV_NOEXCEPT;
-/* Releases a tree from bv_get_configuration and leaves the record null and 0.
- * A null record or a second call on the same record does nothing. */
+/* Releases the plug-in's storage in the tree the record names and leaves the
+ * record null and 0. Freeing any record is safe: a null record, one freed
+ * before, one sharing a tree released through another record, or one the host
+ * built itself releases nothing that is not the plug-in's to release. */
 BV_API PluginResult bv_free_configuration(Configuration* config) BV_NOEXCEPT;
 
 /* Starts acquisition; blocks the caller for one second. */
