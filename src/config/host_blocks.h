@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace kessra {
 
@@ -17,7 +16,10 @@ enum class BlockKind : std::uint8_t { Text, Settings, Components, Channels };
 
 class HostBlocks {
  public:
-  HostBlocks() noexcept;
+  // Nothing is allocated until the first block comes, so the set needs no
+  // construction at load time and is there for every store that hands out
+  // blocks while the library loads.
+  constexpr HostBlocks() noexcept = default;
   ~HostBlocks();
   HostBlocks(const HostBlocks&) = delete;
   HostBlocks& operator=(const HostBlocks&) = delete;
@@ -28,9 +30,10 @@ class HostBlocks {
   // The block's length (elements of an array, bytes of a text without its
   // NUL), or nothing when the block is not one of the set.
   std::optional<std::uint64_t> lengthOf(const void* block, BlockKind kind) const noexcept;
-  // Takes the block out of the set; false when it was not in it.
-  bool remove(const void* block, BlockKind kind) noexcept;
-
+  // Takes the block out of the set and gives its length; nothing when it
+  // was not in it.
+  std::optional<std::uint64_t> take(const void* block, BlockKind kind) noexcept;
+  bool remove(const void* block, BlockKind kind) noexcept { return take(block, kind).has_value(); }
   // Releases every block still in the set, as the library's unload does.
   void releaseAll() noexcept;
 
@@ -38,24 +41,25 @@ class HostBlocks {
 
  private:
   struct Entry {
-    const void* block = nullptr;  // null marks a free slot
-    std::uint64_t length = 0;
-    BlockKind kind = BlockKind::Text;
+    std::uintptr_t key = 0;  // the block's address; 0 marks a free slot
+    std::uint64_t meta = 0;  // its kind in the top two bits, its length below
   };
 
-  std::size_t slotOf(const void* block) const noexcept;
-  std::size_t find(const void* block) const noexcept;  // the slot, or npos
+  std::size_t slotOf(std::uintptr_t key) const noexcept;
+  std::size_t find(std::uintptr_t key) const noexcept;  // the slot, or npos
   void grow();
 
   // Open addressing with linear probing, at most half full: a tree of
   // sixteen sensors holds some three hundred blocks, and each block costs
-  // one probe or two to add and to remove, with no allocation of its own.
-  std::vector<Entry> slots_;
+  // a probe or two to add and to remove, with no allocation of its own.
+  Entry* slots_ = nullptr;
+  std::size_t capacity_ = 0;  // a power of two
+  int shift_ = 64;            // keeps the hash's top log2(capacity_) bits
   std::size_t count_ = 0;
 };
 
-// The plug-in's one set, made on first use, so it outlives every store
-// that hands out blocks while the library loads.
-HostBlocks& hostBlocks() noexcept;
+// The plug-in's one set.
+extern HostBlocks g_hostBlocks;
+inline HostBlocks& hostBlocks() noexcept { return g_hostBlocks; }
 
 }  // namespace kessra

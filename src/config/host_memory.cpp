@@ -8,24 +8,6 @@
 #include "config/host_blocks.h"
 
 namespace kessra {
-namespace {
-
-template <typename Record>
-constexpr BlockKind kindOf();
-template <>
-constexpr BlockKind kindOf<Setting>() {
-  return BlockKind::Settings;
-}
-template <>
-constexpr BlockKind kindOf<ComponentDescription>() {
-  return BlockKind::Components;
-}
-template <>
-constexpr BlockKind kindOf<ChannelDescription>() {
-  return BlockKind::Channels;
-}
-
-}  // namespace
 
 StringRef copyText(std::string_view text) {
   char* bytes = new char[text.size() + 1];
@@ -57,7 +39,7 @@ Record* allocateArray(std::uint64_t count) {
   }
   Record* items = new Record[static_cast<std::size_t>(count)]();
   try {
-    hostBlocks().add(items, kindOf<Record>(), count);
+    hostBlocks().add(items, blockKindOf<Record>(), count);
   } catch (...) {
     delete[] items;
     throw;
@@ -65,27 +47,8 @@ Record* allocateArray(std::uint64_t count) {
   return items;
 }
 
-template <typename Record>
-std::optional<std::uint64_t> ownedLength(const Record* items) noexcept {
-  return hostBlocks().lengthOf(items, kindOf<Record>());
-}
-
-template <typename Record>
-void releaseArray(Record*& items, std::uint64_t& count) noexcept {
-  if (hostBlocks().remove(items, kindOf<Record>())) {
-    delete[] items;
-  }
-  items = nullptr;
-  count = 0;
-}
-
-#define KESSRA_HOST_ARRAY(Record)                                                    \
-  template Record* allocateArray<Record>(std::uint64_t);                             \
-  template std::optional<std::uint64_t> ownedLength<Record>(const Record*) noexcept; \
-  template void releaseArray<Record>(Record*&, std::uint64_t&) noexcept;
-KESSRA_HOST_ARRAY(Setting)
-KESSRA_HOST_ARRAY(ComponentDescription)
-KESSRA_HOST_ARRAY(ChannelDescription)
-#undef KESSRA_HOST_ARRAY
+template Setting* allocateArray<Setting>(std::uint64_t);
+template ComponentDescription* allocateArray<ComponentDescription>(std::uint64_t);
+template ChannelDescription* allocateArray<ChannelDescription>(std::uint64_t);
 
 }  // namespace kessra

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
+#include "config/host_blocks.h"
 #include "kessra_plugin.h"
 
 namespace kessra {
@@ -27,24 +29,35 @@ void releaseText(StringRef& text) noexcept;
 template <typename Record>
 Record* allocateArray(std::uint64_t count);
 
-// The number of records of an array this module made and has not released,
-// or nothing for any other pointer, which must then not be read.
 template <typename Record>
-std::optional<std::uint64_t> ownedLength(const Record* items) noexcept;
+constexpr BlockKind blockKindOf() {
+  if constexpr (std::is_same_v<Record, Setting>) {
+    return BlockKind::Settings;
+  } else if constexpr (std::is_same_v<Record, ComponentDescription>) {
+    return BlockKind::Components;
+  } else {
+    static_assert(std::is_same_v<Record, ChannelDescription>);
+    return BlockKind::Channels;
+  }
+}
 
 // Releases the array if this module made it and has not released it yet,
-// and leaves the pair null and 0 either way. The records' own texts must be
-// released first.
-template <typename Record>
-void releaseArray(Record*& items, std::uint64_t& count) noexcept;
+// after releaseRecords(items, length) has released its records' own
+// storage, walking the length it was made with; leaves the pair null and 0
+// either way. Any other pointer is not read: it may be the host's, or
+// storage already released.
+template <typename Record, typename ReleaseRecords>
+void releaseArray(Record*& items, std::uint64_t& count, ReleaseRecords&& releaseRecords) noexcept {
+  if (const auto length = hostBlocks().take(items, blockKindOf<Record>())) {
+    releaseRecords(items, *length);
+    delete[] items;
+  }
+  items = nullptr;
+  count = 0;
+}
 
-#define KESSRA_HOST_ARRAY(Record)                                                           \
-  extern template Record* allocateArray<Record>(std::uint64_t);                             \
-  extern template std::optional<std::uint64_t> ownedLength<Record>(const Record*) noexcept; \
-  extern template void releaseArray<Record>(Record*&, std::uint64_t&) noexcept;
-KESSRA_HOST_ARRAY(Setting)
-KESSRA_HOST_ARRAY(ComponentDescription)
-KESSRA_HOST_ARRAY(ChannelDescription)
-#undef KESSRA_HOST_ARRAY
+extern template Setting* allocateArray<Setting>(std::uint64_t);
+extern template ComponentDescription* allocateArray<ComponentDescription>(std::uint64_t);
+extern template ChannelDescription* allocateArray<ChannelDescription>(std::uint64_t);
 
 }  // namespace kessra
