@@ -5,8 +5,8 @@
 #include "api/boundary.h"
 #include "config/configuration_build.h"
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
 #include "inventory/inventory.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 

@@ -7,8 +7,8 @@
 
 #include "api/boundary.h"
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
 #include "inventory/inventory.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 
