@@ -8,7 +8,7 @@ namespace kessra {
 namespace {
 
 PluginResult scanAction(Configuration* config) noexcept {
-  return callGuarded([config] { return scan(config); });
+  return callGuarded([config] { return toResult(scan(config)); });
 }
 
 constexpr Action kActions[] = {

@@ -1,14 +1,16 @@
 // Opening, re-reading and closing the sensor system.
 #pragma once
 
+#include "device/outcome.h"
 #include "kessra_plugin.h"
 
 namespace kessra {
 
-// Each returns the PluginResult the host sees. On an allocation failure
-// they throw std::bad_alloc and leave the plug-in as it was before the call.
-PluginResult connect(const Configuration* config);
-PluginResult disconnect();
-PluginResult scan(const Configuration* config);
+// Each refuses what the present state does not allow and changes nothing
+// then. On an allocation failure they throw std::bad_alloc and leave the
+// plug-in as it was before the call.
+Outcome connect(const Configuration* config);
+Outcome disconnect();
+Outcome scan(const Configuration* config);
 
 }  // namespace kessra
