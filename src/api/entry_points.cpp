@@ -1,14 +1,14 @@
 // The exported entry points: each one a small trampoline from the C boundary
 // into the C++ core, with every exception stopped by callGuarded.
+#include "api/actions.h"
 #include "api/boundary.h"
 #include "api/identity.h"
 #include "config/configuration_build.h"
 #include "config/configuration_release.h"
 #include "config/configuration_store.h"
-#include "device/actions.h"
-#include "device/connection.h"
 #include "device/device_context.h"
 #include "kessra_plugin.h"
+#include "session/connection.h"
 #include "streaming/streaming.h"
 
 using namespace kessra;

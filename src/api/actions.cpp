@@ -1,7 +1,7 @@
-#include "device/actions.h"
+#include "api/actions.h"
 
 #include "api/boundary.h"
-#include "device/connection.h"
+#include "session/connection.h"
 
 namespace kessra {
 

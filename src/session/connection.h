@@ -1,4 +1,6 @@
-// Opening, re-reading and closing the sensor system.
+// Opening, re-reading and closing the sensor system. These drive the device
+// context, the inventory and the trigger options together, so they sit in a
+// folder above all three; nothing those folders hold includes this one.
 #pragma once
 
 #include "device/outcome.h"

@@ -1,4 +1,4 @@
-#include "device/connection.h"
+#include "session/connection.h"
 
 #include <string>
 
