@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 
 namespace benchdev {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 
 namespace fuzzdev {
 

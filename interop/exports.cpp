@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "device/orvane_interop.h"
 #include "frame_clock.h"
+#include "orvane_interop.h"
 #include "settings.h"
 #include "station.h"
 

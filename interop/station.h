@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 #include "settings.h"
 #include "signals.h"
 

@@ -1,11 +1,13 @@
 // Turns the C++ core's outcomes into PluginResult records. Every exported
 // entry point runs its work through callGuarded, the one place where an
-// exception is stopped before it can reach the host.
+// exception is stopped before it can reach the host, and toResult, the one
+// place where a refusal gets the text the host is promised.
 #pragma once
 
 #include <new>
 #include <stdexcept>
 
+#include "device/outcome.h"
 #include "kessra_plugin.h"
 
 namespace kessra {
@@ -14,6 +16,28 @@ inline constexpr PluginResult success() noexcept { return PluginResult{0, nullpt
 
 inline constexpr PluginResult failure(const char* message) noexcept {
   return PluginResult{1, message};
+}
+
+// No default case, so that a new Outcome without a text fails the build.
+inline constexpr PluginResult toResult(Outcome outcome) noexcept {
+  switch (outcome) {
+    case Outcome::Ok:
+      return success();
+    case Outcome::ConnectWhileConnected:
+      return failure(BV_MESSAGE_ALREADY_CONNECTED);
+    case Outcome::DisconnectWhileDisconnected:
+      return failure(BV_MESSAGE_NOT_CONNECTED);
+    case Outcome::ScanWhileStreaming:
+      return failure(BV_MESSAGE_SCAN_WHILE_STREAMING);
+    case Outcome::StartWhileStreaming:
+      return failure(BV_MESSAGE_ALREADY_STREAMING);
+    case Outcome::StartWhileDisconnected:
+      return failure(BV_MESSAGE_START_NOT_CONNECTED);
+    case Outcome::StopWhileNotStreaming:
+      return failure(BV_MESSAGE_NOT_STREAMING);
+  }
+  // Only a value cast from outside the enumerators lands here.
+  return failure(BV_MESSAGE_INTERNAL_ERROR);
 }
 
 template <typename Work>

@@ -1,14 +1,14 @@
 // The exported entry points: each one a small trampoline from the C boundary
 // into the C++ core, with every exception stopped by callGuarded.
+#include "api/actions.h"
 #include "api/boundary.h"
 #include "api/identity.h"
 #include "config/configuration_build.h"
 #include "config/configuration_release.h"
 #include "config/configuration_store.h"
-#include "device/actions.h"
-#include "device/connection.h"
 #include "device/device_context.h"
 #include "kessra_plugin.h"
+#include "session/connection.h"
 #include "streaming/streaming.h"
 
 using namespace kessra;
@@ -59,11 +59,11 @@ PluginResult bv_get_state(int32_t* state) noexcept {
 PluginResult bv_get_actions(ListRecord* actions) noexcept { return writeTo(actions, actionList()); }
 
 PluginResult bv_connect(Configuration* config) noexcept {
-  return callGuarded([config] { return connect(config); });
+  return callGuarded([config] { return toResult(connect(config)); });
 }
 
 PluginResult bv_disconnect(void) noexcept {
-  return callGuarded([] { return disconnect(); });
+  return callGuarded([] { return toResult(disconnect()); });
 }
 
 PluginResult bv_get_configuration(Configuration* config) noexcept {
@@ -85,18 +85,21 @@ PluginResult bv_free_configuration(Configuration* config) noexcept {
 }
 
 PluginResult bv_start_streaming(void) noexcept {
-  return callGuarded([] { return startStreaming(); });
+  return callGuarded([] { return toResult(startStreaming()); });
 }
 
 PluginResult bv_stop_streaming(void) noexcept {
-  return callGuarded([] { return stopStreaming(); });
+  return callGuarded([] { return toResult(stopStreaming()); });
 }
 
 PluginResult bv_read_samples(SampleCallback callback) noexcept {
   if (callback == nullptr) {
     return failure(BV_MESSAGE_INVALID_ARGUMENT);
   }
-  return callGuarded([callback] { return readSamples(callback); });
+  return callGuarded([callback] {
+    readSamples(callback);
+    return success();
+  });
 }
 
 }  // extern "C"

@@ -9,7 +9,7 @@
 #include "config/configuration_store.h"
 #include "config/host_memory.h"
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "device/orvane_interop.h"
 #include "kessra_plugin.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 

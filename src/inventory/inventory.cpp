@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 

@@ -5,10 +5,9 @@
 #include <memory_resource>
 #include <thread>
 
-#include "api/boundary.h"
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
 #include "inventory/inventory.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 
@@ -75,13 +74,13 @@ void deliverFrame(const OrvaneFrameBuf& frame, SampleCallback callback) {
 
 }  // namespace
 
-PluginResult startStreaming() {
+Outcome startStreaming() {
   DeviceContext& context = deviceContext();
   if (context.state == BV_STATE_STREAMING) {
-    return failure(BV_MESSAGE_ALREADY_STREAMING);
+    return Outcome::StartWhileStreaming;
   }
   if (context.state == BV_STATE_DISCONNECTED) {
-    return failure(BV_MESSAGE_START_NOT_CONNECTED);
+    return Outcome::StartWhileDisconnected;
   }
   for (SensorComponent& component : inventory()) {
     for (SensorChannel& channel : component.channels) {
@@ -91,21 +90,21 @@ PluginResult startStreaming() {
   orvane_start();
   waitForDeviceToSettle();
   context.state = BV_STATE_STREAMING;
-  return success();
+  return Outcome::Ok;
 }
 
-PluginResult stopStreaming() {
+Outcome stopStreaming() {
   DeviceContext& context = deviceContext();
   if (context.state != BV_STATE_STREAMING) {
-    return failure(BV_MESSAGE_NOT_STREAMING);
+    return Outcome::StopWhileNotStreaming;
   }
   context.drainRequested = true;
   orvane_stop();
   context.state = BV_STATE_CONNECTED;
-  return success();
+  return Outcome::Ok;
 }
 
-PluginResult readSamples(SampleCallback callback) {
+void readSamples(SampleCallback callback) {
   DeviceContext& context = deviceContext();
   // The flag is read anew after every frame, so a stop during delivery, from
   // the callback or from another thread, turns this call into a drain.
@@ -113,11 +112,10 @@ PluginResult readSamples(SampleCallback callback) {
     OrvaneFrameBuf frame{};
     if (!orvane_pollData(frame)) {
       context.drainRequested = false;
-      return success();
+      return;
     }
     deliverFrame(frame, callback);
   } while (context.drainRequested);
-  return success();
 }
 
 }  // namespace kessra

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "device/outcome.h"
 #include "kessra_plugin.h"
 
 namespace kessra {
@@ -15,12 +16,13 @@ namespace kessra {
 // build shortens it.
 inline constexpr std::chrono::milliseconds kStartSettleTime{KESSRA_START_SETTLE_MS};
 
-PluginResult startStreaming();
-PluginResult stopStreaming();
+Outcome startStreaming();
+Outcome stopStreaming();
 
 // Delivers one polled frame, or every remaining frame while a drain is
-// requested. Throws std::bad_alloc if a channel's buffer cannot be had; the
-// counters of the channels already delivered stay correct.
-PluginResult readSamples(SampleCallback callback);
+// requested; it refuses nothing, in any state. Throws std::bad_alloc if a
+// channel's buffer cannot be had; the counters of the channels already
+// delivered stay correct.
+void readSamples(SampleCallback callback);
 
 }  // namespace kessra

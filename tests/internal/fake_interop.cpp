@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "device/orvane_interop.h"
 #include "failing_allocator.h"
+#include "orvane_interop.h"
 
 namespace fake {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device/orvane_interop.h"
+#include "orvane_interop.h"
 
 namespace sim_test {
 

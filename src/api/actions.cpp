@@ -1,14 +1,14 @@
-#include "device/actions.h"
+#include "api/actions.h"
 
 #include "api/boundary.h"
-#include "device/connection.h"
+#include "session/connection.h"
 
 namespace kessra {
 
 namespace {
 
 PluginResult scanAction(Configuration* config) noexcept {
-  return callGuarded([config] { return scan(config); });
+  return callGuarded([config] { return toResult(scan(config)); });
 }
 
 constexpr Action kActions[] = {

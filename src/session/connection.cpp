@@ -1,12 +1,11 @@
-#include "device/connection.h"
+#include "session/connection.h"
 
 #include <string>
 
-#include "api/boundary.h"
 #include "config/configuration_build.h"
 #include "device/device_context.h"
-#include "device/orvane_interop.h"
 #include "inventory/inventory.h"
+#include "orvane_interop.h"
 
 namespace kessra {
 
@@ -25,10 +24,10 @@ void rebuildFrom(const char* channelList, const OrvaneMetadataBuf& previousMetad
 
 }  // namespace
 
-PluginResult connect(const Configuration* config) {
+Outcome connect(const Configuration* config) {
   DeviceContext& context = deviceContext();
   if (context.state != BV_STATE_DISCONNECTED) {
-    return failure(BV_MESSAGE_ALREADY_CONNECTED);
+    return Outcome::ConnectWhileConnected;
   }
   const OrvaneMetadataBuf previous = context.metadata;
   context.metadata = OrvaneMetadataBuf{};
@@ -42,25 +41,25 @@ PluginResult connect(const Configuration* config) {
   }
   applyConfiguration(config);
   context.state = BV_STATE_CONNECTED;
-  return success();
+  return Outcome::Ok;
 }
 
-PluginResult scan(const Configuration* config) {
+Outcome scan(const Configuration* config) {
   DeviceContext& context = deviceContext();
   if (context.state == BV_STATE_STREAMING) {
-    return failure(BV_MESSAGE_SCAN_WHILE_STREAMING);
+    return Outcome::ScanWhileStreaming;
   }
   const OrvaneMetadataBuf previous = context.metadata;
   context.metadata = OrvaneMetadataBuf{};
   rebuildFrom(orvane_scan(context.metadata), previous);
   applyConfiguration(config);
-  return success();
+  return Outcome::Ok;
 }
 
-PluginResult disconnect() {
+Outcome disconnect() {
   DeviceContext& context = deviceContext();
   if (context.state == BV_STATE_DISCONNECTED) {
-    return failure(BV_MESSAGE_NOT_CONNECTED);
+    return Outcome::DisconnectWhileDisconnected;
   }
   if (context.state == BV_STATE_STREAMING) {
     context.drainRequested = true;
@@ -71,7 +70,7 @@ PluginResult disconnect() {
   clearInventory();
   context.metadata = OrvaneMetadataBuf{};
   context.state = BV_STATE_DISCONNECTED;
-  return success();
+  return Outcome::Ok;
 }
 
 }  // namespace kessra

@@ -1,5 +1,10 @@
 // Declarations of the maker's interop library, libOrvaneAPI_Interop.so.
 //
+// One header for both sides of the import, as a maker ships one: the plug-in
+// compiles its calls against it and the simulator its definitions, so a
+// change of signature breaks the build on both sides at once rather than the
+// link of one of them at load time.
+//
 // They keep C++ linkage in the global namespace on purpose: the maker's
 // library exports these decorated names, and the plug-in must import exactly
 // those. The library owns every array and text it hands out.

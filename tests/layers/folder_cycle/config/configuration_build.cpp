@@ -1,0 +1,3 @@
+#include "config/configuration_build.h"
+
+#include "device/device_context.h"
