@@ -114,6 +114,18 @@ void AnnotationJournal::sync() {
   if (::fdatasync(fd_) != 0) {
     throw OutputError("cannot flush " + path_ + ": " + std::strerror(errno));
   }
+  if (!folderSynced_) {
+    // The journal's own entry in its folder must outlast a power loss too;
+    // once is enough. A file system that cannot sync a folder says EINVAL.
+    const auto slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+    folderSynced_ = true;
+  }
 }
 
 void AnnotationJournal::remove() {

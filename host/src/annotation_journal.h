@@ -37,6 +37,7 @@ class AnnotationJournal {
   std::string path_;
   int fd_ = -1;
   std::string pending_;
+  bool folderSynced_ = false;
 };
 
 // The annotations of a journal in the order written. No file gives none; a
