@@ -24,14 +24,16 @@ std::optional<Number> parseWhole(std::string_view text) {
 
 // The variables are read again on every open; a host that leaves a typo in
 // place should hear about it once, not on every connect.
-void noticeOnce(const char* variable, std::string_view value, std::string_view fallback) {
+// `verdict` says what became of the value, e.g. "ignoring" or "clamping".
+void noticeOnce(const char* variable, std::string_view value, std::string_view fallback,
+                const char* verdict = "ignoring") {
   static std::map<std::string, std::string> reported;
   auto& last = reported[variable];
   if (last == value) {
     return;
   }
   last = std::string(value);
-  std::fprintf(stderr, "Orvane Kessra simulator: ignoring %s=\"%.*s\", using %.*s\n", variable,
+  std::fprintf(stderr, "Orvane Kessra simulator: %s %s=\"%.*s\", using %.*s\n", verdict, variable,
                static_cast<int>(value.size()), value.data(), static_cast<int>(fallback.size()),
                fallback.data());
 }
@@ -43,6 +45,54 @@ std::optional<std::string_view> variable(const char* name) {
     return std::nullopt;
   }
   return std::string_view(value);
+}
+
+// A whole number out of range is still clearly a count, so it is clamped to
+// the nearest the station can pair rather than replaced by the default;
+// only text that is not a number falls back.
+void readSensorCount(std::string_view text, Settings& settings) {
+  long long count = 0;
+  const char* end = text.data() + text.size();
+  auto [rest, error] = std::from_chars(text.data(), end, count);
+  if (rest != end || (error != std::errc() && error != std::errc::result_out_of_range)) {
+    noticeOnce("ORVANE_SIM_SENSORS", text,
+               std::to_string(kDefaultSensors) + " sensors (expected a whole number 1 to 16)");
+    return;
+  }
+  const bool negative = text.front() == '-';
+  if (error == std::errc() && count >= 1 && count <= kMaxSensors) {
+    settings.sensors = static_cast<int>(count);
+    return;
+  }
+  settings.sensors = negative || (error == std::errc() && count < 1) ? 1 : kMaxSensors;
+  noticeOnce("ORVANE_SIM_SENSORS", text,
+             std::to_string(settings.sensors) + (settings.sensors == 1 ? " sensor" : " sensors") +
+                 ", the nearest of 1 to 16",
+             "clamping");
+}
+
+void readSignalOptions(SignalOptions& options) {
+  if (auto text = variable("ORVANE_SIM_PATTERN")) {
+    if (*text == "sustained" || *text == "bursts") {
+      options.sustained = *text == "sustained";
+    } else {
+      noticeOnce("ORVANE_SIM_PATTERN", *text, "bursts (expected bursts or sustained)");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_MAINS")) {
+    if (*text == "50" || *text == "60" || *text == "off") {
+      options.mainsHz = *text == "off" ? 0 : *parseWhole<int>(*text);
+    } else {
+      noticeOnce("ORVANE_SIM_MAINS", *text, "off (expected 50, 60 or off)");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_MOTION")) {
+    if (*text == "on" || *text == "off") {
+      options.motion = *text == "on";
+    } else {
+      noticeOnce("ORVANE_SIM_MOTION", *text, "off (expected on or off)");
+    }
+  }
 }
 
 std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
@@ -72,12 +122,7 @@ std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
 Settings readSettings() {
   Settings settings;
   if (auto text = variable("ORVANE_SIM_SENSORS")) {
-    const auto sensors = parseWhole<int>(*text);
-    if (sensors && *sensors >= 1 && *sensors <= kMaxSensors) {
-      settings.sensors = *sensors;
-    } else {
-      noticeOnce("ORVANE_SIM_SENSORS", *text, "4 sensors (allowed: 1 to 16)");
-    }
+    readSensorCount(*text, settings);
   }
   if (auto text = variable("ORVANE_SIM_SEED")) {
     if (const auto seed = parseWhole<std::uint64_t>(*text)) {
@@ -94,6 +139,7 @@ Settings readSettings() {
                  "sensor count, count at least 1)");
     }
   }
+  readSignalOptions(settings.signals);
   return settings;
 }
 
@@ -107,6 +153,10 @@ std::string describe(const Settings& settings) {
   } else {
     text += " dropout=none";
   }
+  text += settings.signals.sustained ? " pattern=sustained" : " pattern=bursts";
+  text += settings.signals.mainsHz == 0 ? std::string(" mains=off")
+                                        : " mains=" + std::to_string(settings.signals.mainsHz);
+  text += settings.signals.motion ? " motion=on" : " motion=off";
   return text;
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "signals.h"
+
 namespace orvane_sim {
 
 inline constexpr int kDefaultSensors = 4;
@@ -24,14 +26,18 @@ struct Settings {
   int sensors = kDefaultSensors;
   std::uint64_t seed = kDefaultSeed;
   std::optional<Dropout> dropout;
+  SignalOptions signals;
 };
 
-// Reads ORVANE_SIM_SENSORS, ORVANE_SIM_SEED and ORVANE_SIM_DROPOUT. An
-// unusable value falls back to its default with a notice on stderr, given
-// once per variable and value rather than on every open.
+// Reads ORVANE_SIM_SENSORS, ORVANE_SIM_SEED, ORVANE_SIM_DROPOUT,
+// ORVANE_SIM_PATTERN, ORVANE_SIM_MAINS and ORVANE_SIM_MOTION. An unusable
+// value falls back to its default, and a sensor count out of range is
+// clamped into it, with a notice on stderr given once per variable and value
+// rather than on every open.
 Settings readSettings();
 
-// "sensors=4 seed=1 dropout=none", the form the settings query reports.
+// "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off", the
+// form the settings query reports.
 std::string describe(const Settings& settings);
 
 }  // namespace orvane_sim

@@ -16,9 +16,46 @@ constexpr double kRestMv = 0.008;
 constexpr double kMinBurstMv = 0.3;
 constexpr double kMaxBurstMv = 0.9;
 constexpr double kAmplifierNoiseMv = 0.002;
-// Band-passing unit white noise to 20..450 Hz at this rate leaves roughly
-// this RMS; dividing by it makes the envelope read directly as RMS.
-constexpr double kBandRms = 0.67;
+
+// The spectrum's characteristic frequencies in a fresh muscle: with these
+// the model's median frequency is about 85 Hz and its mean about 108 Hz,
+// inside the 60..130 Hz reported for voluntary contractions.
+constexpr double kLowHz = 50.0;
+constexpr double kHighHz = 110.0;
+// Fatigue slows the muscle fibres' conduction, which compresses the spectrum:
+// both frequencies scale by a factor that falls from 1 towards kFatigueFloor
+// with time in contraction, and the amplitude grows as the frequencies fall.
+// Rest restores the muscle at once, a simplification the bursts hide.
+constexpr double kFatigueFloor = 0.6;
+constexpr double kFatigueTimeS = 30.0;
+constexpr double kFatigueAmplitudeGain = 0.5;  // relative rise per unit fall of the factor
+// Retuning the shaper costs two tangents; a step this small moves the median
+// frequency by a fraction of a hertz.
+constexpr double kRetuneStep = 0.002;
+
+// Dry electrodes pick up a tenth of a millivolt of hum and often more: well
+// above the resting EMG, below a contraction, as a notch filter meets it.
+constexpr double kMainsRmsMv = 0.1;
+// The electrode shifts on the skin as the limb starts to move: a swing of
+// the baseline of a few hertz that has died away within a second.
+constexpr double kMotionTimeS = 0.12;
+constexpr double kMotionSpanS = 1.2;
+
+double fatigueScale(double secondsInContraction) {
+  if (secondsInContraction < 0.0) {
+    return 1.0;
+  }
+  return kFatigueFloor + (1.0 - kFatigueFloor) * std::exp(-secondsInContraction / kFatigueTimeS);
+}
+
+// The model's power for unit white noise at this rate: (2 / rate) times its
+// integral over frequency, pi fh^3 / (4 (fl + fh)^2). The bilinear transform
+// bends it by under a percent at these corners.
+double shapedRms(double lowHz, double highHz, double sampleRate) {
+  const double variance = std::numbers::pi * highHz * highHz * highHz /
+                          (2.0 * sampleRate * (lowHz + highHz) * (lowHz + highHz));
+  return std::sqrt(variance);
+}
 
 constexpr double kAccNoiseG = 0.004;
 constexpr double kGyrNoiseDegS = 0.15;
@@ -43,13 +80,19 @@ double smoothStepSlope(double x) { return 0.5 * std::numbers::pi * std::sin(std:
 
 }  // namespace
 
-ContractionPattern::ContractionPattern(std::uint64_t seed, int slot)
+ContractionPattern::ContractionPattern(std::uint64_t seed, int slot, bool sustained)
     : traits_(mix(seed, 0xC0117AC7ULL + static_cast<std::uint64_t>(slot))),
       // A cycle of 2.2..2.8 s whose first onset comes within the first second,
       // so any 3.5 s of a capture holds a whole burst and a stretch of rest.
       period_(2.2 + 0.6 * unitFrom(mix(traits_, 1))),
       onset_(0.4 + 0.6 * unitFrom(mix(traits_, 2))),
-      length_(0.8 + 0.4 * unitFrom(mix(traits_, 3))) {}
+      length_(0.8 + 0.4 * unitFrom(mix(traits_, 3))) {
+  if (sustained) {
+    // Long enough for fatigue to show, with rest to recover before the next.
+    length_ = 30.0 + 4.0 * unitFrom(mix(traits_, 4));
+    period_ = length_ + 10.0;
+  }
+}
 
 std::int64_t ContractionPattern::burstIndex(double t) const {
   return static_cast<std::int64_t>(std::floor((t - onset_) / period_));
@@ -84,51 +127,34 @@ double ContractionPattern::envelopeSlope(double t) const {
   return 0.0;
 }
 
-double ContractionPattern::strength(double t) const {
-  return unitFrom(mix(traits_, static_cast<std::uint64_t>(burstIndex(t)) + 16));
+double ContractionPattern::strength(double t) const { return unitFrom(contractionTraits(t)); }
+
+std::uint64_t ContractionPattern::contractionTraits(double t) const {
+  return mix(traits_, static_cast<std::uint64_t>(burstIndex(t)) + 16);
 }
 
-Biquad Biquad::highPass(double cornerHz, double sampleRate) {
-  const double w = kTwoPi * cornerHz / sampleRate;
-  const double alpha = std::sin(w) / std::numbers::sqrt2;  // Q of 1/sqrt(2): Butterworth
-  const double a0 = 1.0 + alpha;
-  Biquad f;
-  f.b0_ = (1.0 + std::cos(w)) / 2.0 / a0;
-  f.b1_ = -(1.0 + std::cos(w)) / a0;
-  f.b2_ = f.b0_;
-  f.a1_ = -2.0 * std::cos(w) / a0;
-  f.a2_ = (1.0 - alpha) / a0;
-  return f;
+double ContractionPattern::timeInContraction(double t) const {
+  const double p = phase(t);
+  return p < length_ ? p : -1.0;
 }
 
-Biquad Biquad::lowPass(double cornerHz, double sampleRate) {
-  const double w = kTwoPi * cornerHz / sampleRate;
-  const double alpha = std::sin(w) / std::numbers::sqrt2;  // Q of 1/sqrt(2): Butterworth
-  const double a0 = 1.0 + alpha;
-  Biquad f;
-  f.b0_ = (1.0 - std::cos(w)) / 2.0 / a0;
-  f.b1_ = (1.0 - std::cos(w)) / a0;
-  f.b2_ = f.b0_;
-  f.a1_ = -2.0 * std::cos(w) / a0;
-  f.a2_ = (1.0 - alpha) / a0;
-  return f;
+void EmgShaper::tune(double lowHz, double highHz, double sampleRate) {
+  const double low = std::tan(std::numbers::pi * lowHz / sampleRate);
+  const double high = std::tan(std::numbers::pi * highHz / sampleRate);
+  hpGain_ = 1.0 / (1.0 + low);
+  hpPole_ = (low - 1.0) / (low + 1.0);
+  lpGain_ = high / (1.0 + high);
+  lpPole_ = (high - 1.0) / (high + 1.0);
 }
 
-double Biquad::step(double input) {
-  const double output = b0_ * input + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
-  x2_ = x1_;
-  x1_ = input;
-  y2_ = y1_;
-  y1_ = output;
-  return output;
-}
-
-SensorSignals::SensorSignals(std::uint64_t seed, int slot)
-    : pattern_(seed, slot),
-      noise_(mix(seed, 0x5EED0000ULL + static_cast<std::uint64_t>(slot))),
-      highPass_(Biquad::highPass(20.0, kEmgRate)),
-      lowPass_(Biquad::lowPass(450.0, kEmgRate)) {
+SensorSignals::SensorSignals(std::uint64_t seed, int slot, const SignalOptions& options)
+    : options_(options),
+      pattern_(seed, slot, options.sustained),
+      noise_(mix(seed, 0x5EED0000ULL + static_cast<std::uint64_t>(slot))) {
   const std::uint64_t traits = mix(seed, 0x1A7E0000ULL + static_cast<std::uint64_t>(slot));
+  mainsPhase_ = kTwoPi * unitFrom(mix(traits, 20));
+  mainsStepSin_ = std::sin(kTwoPi * options_.mainsHz / kEmgRate);
+  mainsStepCos_ = std::cos(kTwoPi * options_.mainsHz / kEmgRate);
   // Where the sensor sits on the limb decides how gravity falls on its axes.
   restTiltRad_ = (-0.6 + 1.2 * unitFrom(mix(traits, 1)));
   swingRad_ = (25.0 + 20.0 * unitFrom(mix(traits, 2))) / kDegPerRad;
@@ -147,8 +173,53 @@ SensorSignals::SensorSignals(std::uint64_t seed, int slot)
 }
 
 double SensorSignals::emgAmplitudeMv(double t) const {
+  const double envelope = pattern_.envelope(t);
+  if (envelope == 0.0) {
+    return kRestMv;
+  }
   const double burstMv = kMinBurstMv + (kMaxBurstMv - kMinBurstMv) * pattern_.strength(t);
-  return kRestMv + burstMv * pattern_.envelope(t);
+  const double fatigue = 1.0 - fatigueScale(pattern_.timeInContraction(t));
+  return kRestMv + burstMv * (1.0 + kFatigueAmplitudeGain * fatigue) * envelope;
+}
+
+void SensorSignals::addArtefacts(double start, float* emg) const {
+  if (options_.mainsHz != 0) {
+    // Taken from the time at the frame's start and turned on from there, so
+    // the hum is continuous and independent of how frames were polled.
+    const double angle = kTwoPi * options_.mainsHz * start + mainsPhase_;
+    double sine = std::sin(angle);
+    double cosine = std::cos(angle);
+    const double peakMv = kMainsRmsMv * std::numbers::sqrt2;
+    for (int i = 0; i < kEmgPerFrame; ++i) {
+      emg[i] += static_cast<float>(peakMv * sine);
+      const double s = sine;
+      sine = s * mainsStepCos_ + cosine * mainsStepSin_;
+      cosine = cosine * mainsStepCos_ - s * mainsStepSin_;
+    }
+  }
+  if (options_.motion) {
+    const double first = pattern_.sinceOnset(start);
+    if (first >= kMotionSpanS && first + kFramePeriodS < pattern_.period()) {
+      return;
+    }
+    for (int i = 0; i < kEmgPerFrame; ++i) {
+      double since = first + i / kEmgRate;
+      if (since >= pattern_.period()) {
+        since -= pattern_.period();  // the next onset falls within this frame
+      }
+      if (since >= kMotionSpanS) {
+        continue;
+      }
+      // Each onset swings its own way, at its own pace and size.
+      const std::uint64_t traits = pattern_.contractionTraits(start + i / kEmgRate);
+      const double hz = 3.0 + 6.0 * unitFrom(mix(traits, 1));
+      const double peakMv =
+          (0.2 + 0.6 * unitFrom(mix(traits, 2))) * ((mix(traits, 3) & 1U) != 0 ? 1.0 : -1.0);
+      const double rise = since / kMotionTimeS;
+      emg[i] +=
+          static_cast<float>(peakMv * rise * std::exp(1.0 - rise) * std::sin(kTwoPi * hz * since));
+    }
+  }
 }
 
 void SensorSignals::generate(std::uint64_t frame, float* out) {
@@ -161,11 +232,18 @@ void SensorSignals::generate(std::uint64_t frame, float* out) {
   const double startMv = emgAmplitudeMv(start);
   const double endMv = emgAmplitudeMv(static_cast<double>(frame + 1) * kFramePeriodS);
   const double stepMv = (endMv - startMv) / kEmgPerFrame;
+  const double scale = fatigueScale(pattern_.timeInContraction(start + 0.5 * kFramePeriodS));
+  if (std::abs(scale - shaperScale_) > kRetuneStep || (scale == 1.0 && shaperScale_ != 1.0)) {
+    shaper_.tune(kLowHz * scale, kHighHz * scale, kEmgRate);
+    shaperGain_ = 1.0 / shapedRms(kLowHz * scale, kHighHz * scale, kEmgRate);
+    shaperScale_ = scale;
+  }
   for (int i = 0; i < kEmgPerFrame; ++i) {
-    const double band = lowPass_.step(highPass_.step(noise_.gaussian())) / kBandRms;
+    const double band = shaper_.step(noise_.gaussian()) * shaperGain_;
     const double mv = startMv + stepMv * i;
     out[i] = static_cast<float>(mv * band + kAmplifierNoiseMv * noise_.gaussian());
   }
+  addArtefacts(start, out);
   imuFrame(start, out + kEmgPerFrame);
 }
 

@@ -36,21 +36,21 @@ std::string twoDigits(int value) {
 
 }  // namespace
 
-Sensor::Sensor(std::uint64_t seed, int slot)
+Sensor::Sensor(std::uint64_t seed, int slot, const SignalOptions& options)
     : key("S" + twoDigits(slot + 1)),
       name("Sensor " + std::to_string(slot + 1)),
       // The slot in the last two digits keeps serials distinct within a station.
       serial("KS-" + std::to_string(10000 + mix(seed, 0x5E41A1ULL) % 89999) + twoDigits(slot + 1)),
       initialBattery(
           70 + static_cast<int>(mix(seed, 0xBA77ULL + static_cast<std::uint64_t>(slot)) % 31)),
-      signals(seed, slot) {}
+      signals(seed, slot, options) {}
 
 void Station::enumerate(const Settings& settings) {
   settings_ = settings;
   sensors_.clear();
   channelList_.clear();
   for (int slot = 0; slot < settings.sensors; ++slot) {
-    const Sensor& sensor = sensors_.emplace_back(settings.seed, slot);
+    const Sensor& sensor = sensors_.emplace_back(settings.seed, slot, settings.signals);
     channelsPerSensor_[static_cast<std::size_t>(slot)] = kChannelsPerSensor;
     for (std::size_t c = 0; c < kChannelKinds.size(); ++c) {
       sampleRates_[static_cast<std::size_t>(slot) * kChannelsPerSensor + c] = kChannelKinds[c].rate;

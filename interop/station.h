@@ -18,7 +18,7 @@ namespace orvane_sim {
 inline constexpr std::uint64_t kFramesPerBatteryPercent = 4444;
 
 struct Sensor {
-  Sensor(std::uint64_t seed, int slot);
+  Sensor(std::uint64_t seed, int slot, const SignalOptions& options);
 
   std::string key;     // "S01": groups the sensor's channels in the channel list
   std::string name;    // "Sensor 1"

@@ -8,7 +8,8 @@ namespace sim_test {
 namespace {
 
 constexpr const char* kVariables[] = {"ORVANE_SIM_SENSORS", "ORVANE_SIM_SEED",
-                                      "ORVANE_SIM_DROPOUT"};
+                                      "ORVANE_SIM_DROPOUT", "ORVANE_SIM_PATTERN",
+                                      "ORVANE_SIM_MAINS",   "ORVANE_SIM_MOTION"};
 
 Opened copy(const char* list, const OrvaneMetadataBuf& metadata) {
   Opened opened;

@@ -201,6 +201,36 @@ TEST_F(Capture, SignalsLookLikeAMuscleAtWork) {
   }
 }
 
+// The settings reach the signals: with hum on, the recording differs from
+// the same seed without by a sinusoid at the mains frequency and nothing else.
+TEST_F(Capture, MainsSettingAddsHumAtItsFrequency) {
+  const auto emgOf = [](const std::vector<Frame>& frames) {
+    std::vector<float> emg;
+    for (const Frame& frame : firstFrames(frames, 30)) {
+      const auto values = frame.channel(0);
+      emg.insert(emg.end(), values.begin(), values.end());
+    }
+    return emg;
+  };
+  open();
+  const auto plain = emgOf(record(milliseconds(500)));
+  orvane_close();
+  setEnv("ORVANE_SIM_MAINS", "60");
+  open();
+  const auto humming = emgOf(record(milliseconds(500)));
+  ASSERT_EQ(plain.size(), humming.size());
+
+  std::vector<float> hum(plain.size());
+  std::transform(humming.begin(), humming.end(), plain.begin(), hum.begin(), std::minus<>());
+  EXPECT_NEAR(rms(hum), 0.1, 0.01) << "millivolts RMS";
+  int crossings = 0;
+  for (std::size_t i = 1; i < hum.size(); ++i) {
+    crossings += (hum[i - 1] < 0) != (hum[i] < 0) ? 1 : 0;
+  }
+  const double seconds = static_cast<double>(hum.size()) / 1925.93;
+  EXPECT_NEAR(crossings / seconds / 2.0, 60.0, 3.0) << "cycles per second";
+}
+
 TEST_F(Capture, DroppedOutSensorFallsSilentThenReturnsMidSignal) {
   setEnv("ORVANE_SIM_DROPOUT", "2:10:20");
   open();

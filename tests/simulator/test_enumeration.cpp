@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "simulator_session.h"
 
@@ -91,9 +93,14 @@ TEST_F(Station, ScanReadsTheSettingsAgainAndReplacesTheList) {
 }
 
 TEST_F(Station, UnusableSettingsFallBackToDefaultsWithOneNoticeEach) {
-  setEnv("ORVANE_SIM_SENSORS", "17");
-  setEnv("ORVANE_SIM_SEED", "12abc");
-  setEnv("ORVANE_SIM_DROPOUT", "9:10:20");  // no ninth sensor among four
+  const std::vector<std::pair<const char*, const char*>> unusable = {
+      {"ORVANE_SIM_SENSORS", "lots"},      {"ORVANE_SIM_SEED", "12abc"},
+      {"ORVANE_SIM_DROPOUT", "9:10:20"},  // no ninth sensor among four
+      {"ORVANE_SIM_PATTERN", "Sustained"}, {"ORVANE_SIM_MAINS", "55"},
+      {"ORVANE_SIM_MOTION", "yes"}};
+  for (const auto& [variable, value] : unusable) {
+    setEnv(variable, value);
+  }
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(open().sensorCount, 4);
   EXPECT_EQ(scan().sensorCount, 4);
@@ -101,8 +108,9 @@ TEST_F(Station, UnusableSettingsFallBackToDefaultsWithOneNoticeEach) {
   EXPECT_EQ(open().sensorCount, 4);
   const std::string notices = ::testing::internal::GetCapturedStderr();
 
-  EXPECT_EQ(info("@simulator/settings", InfoName), "sensors=4 seed=1 dropout=none");
-  for (const char* variable : {"ORVANE_SIM_SENSORS", "ORVANE_SIM_SEED", "ORVANE_SIM_DROPOUT"}) {
+  EXPECT_EQ(info("@simulator/settings", InfoName),
+            "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off");
+  for (const auto& [variable, value] : unusable) {
     const auto first = notices.find(variable);
     ASSERT_NE(first, std::string::npos) << variable << " not reported:\n" << notices;
     EXPECT_EQ(notices.find(variable, first + 1), std::string::npos)
@@ -110,9 +118,31 @@ TEST_F(Station, UnusableSettingsFallBackToDefaultsWithOneNoticeEach) {
         << notices;
   }
 
-  for (const char* text : {"0", "-1", "4x", " 4", "99999999999"}) {
+  for (const char* text : {"4x", " 4", "+4", "-", "1e1"}) {
     setEnv("ORVANE_SIM_SENSORS", text);
     EXPECT_EQ(scan().sensorCount, 4) << text;
+  }
+}
+
+// A count out of range is still a count: the nearest one allowed, said once.
+TEST_F(Station, OutOfRangeSensorCountClampsToTheNearestWithANotice) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"17", 16}, {"99999999999", 16}, {"0", 1}, {"-1", 1}, {"-99999999999", 1}};
+  for (const auto& [text, expected] : cases) {
+    setEnv("ORVANE_SIM_SENSORS", text);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(open().sensorCount, expected) << text;
+    EXPECT_EQ(scan().sensorCount, expected) << text;
+    const std::string notices = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(notices, HasSubstr(std::string("ORVANE_SIM_SENSORS=\"") + text + "\""));
+    EXPECT_THAT(notices, HasSubstr("clamping"));
+    EXPECT_THAT(notices, HasSubstr("using " + std::to_string(expected) + " sensor"));
+    EXPECT_EQ(notices.find("ORVANE_SIM_SENSORS", notices.find("ORVANE_SIM_SENSORS") + 1),
+              std::string::npos)
+        << notices;
+    EXPECT_THAT(info("@simulator/settings", InfoName),
+                HasSubstr("sensors=" + std::to_string(expected) + " "));
+    orvane_close();
   }
 }
 
@@ -120,11 +150,15 @@ TEST_F(Station, TakesWellFormedSettingsSilently) {
   setEnv("ORVANE_SIM_SENSORS", "3");
   setEnv("ORVANE_SIM_SEED", "18446744073709551615");
   setEnv("ORVANE_SIM_DROPOUT", "3:0:5");
+  setEnv("ORVANE_SIM_PATTERN", "sustained");
+  setEnv("ORVANE_SIM_MAINS", "60");
+  setEnv("ORVANE_SIM_MOTION", "on");
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(open().sensorCount, 3);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(info("@simulator/settings", InfoName),
-            "sensors=3 seed=18446744073709551615 dropout=3:0:5");
+            "sensors=3 seed=18446744073709551615 dropout=3:0:5 pattern=sustained mains=60 "
+            "motion=on");
 }
 
 TEST_F(Station, KeepsTheTriggerOptionsUntilClosed) {
