@@ -26,8 +26,8 @@ constexpr double kHighHz = 110.0;
 // both frequencies scale by a factor that falls from 1 towards kFatigueFloor
 // with time in contraction, and the amplitude grows as the frequencies fall.
 // Rest restores the muscle at once, a simplification the bursts hide.
-constexpr double kFatigueFloor = 0.6;
-constexpr double kFatigueTimeS = 30.0;
+constexpr double kFatigueFloor = 0.5;
+constexpr double kFatigueTimeS = 25.0;
 constexpr double kFatigueAmplitudeGain = 0.5;  // relative rise per unit fall of the factor
 // Retuning the shaper costs two tangents; a step this small moves the median
 // frequency by a fraction of a hertz.

@@ -175,7 +175,7 @@ TEST_F(Capture, SignalsLookLikeAMuscleAtWork) {
     EXPECT_GT(*burst, 0.1);
     EXPECT_LT(*burst, 3.0);
     EXPECT_LT(*rest, 0.05);
-    // The band starts at 20 Hz, so there is no offset to speak of.
+    // The spectrum falls to nothing at 0 Hz, so there is no offset to speak of.
     EXPECT_LT(std::abs(sum / static_cast<double>(count)), 0.1 * *burst);
 
     double minGravity = 10;

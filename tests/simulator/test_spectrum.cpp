@@ -66,14 +66,16 @@ double hz(std::size_t bin, std::size_t length = 256) {
   return static_cast<double>(bin) * kEmgRate / static_cast<double>(length);
 }
 
+// Interpolated within the bin where half the power is reached, since a bin
+// of 7.5 Hz is coarser than the drift a fatigue test looks for.
 double medianHz(const Spectrum& p) {
-  const double total = std::accumulate(p.begin(), p.end(), 0.0);
+  const double half = std::accumulate(p.begin(), p.end(), 0.0) / 2;
   double sum = 0;
   for (std::size_t k = 0; k < p.size(); ++k) {
-    sum += p[k];
-    if (sum >= total / 2) {
-      return hz(k);
+    if (sum + p[k] >= half) {
+      return hz(k) + (half - sum) / p[k] * hz(1) - hz(1) / 2;
     }
+    sum += p[k];
   }
   return hz(p.size() - 1);
 }
