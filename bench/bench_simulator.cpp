@@ -11,11 +11,11 @@
 
 namespace {
 
-void BM_SimulatorFrame(benchmark::State& state) {
+void runFrames(benchmark::State& state, const orvane_sim::SignalOptions& options) {
   const auto sensors = static_cast<int>(state.range(0));
   std::vector<orvane_sim::SensorSignals> signals;
   for (int slot = 0; slot < sensors; ++slot) {
-    signals.emplace_back(1, slot);
+    signals.emplace_back(1, slot, options);
   }
   std::array<float, orvane_sim::kValuesPerSensorFrame> out{};
   std::uint64_t frame = 0;
@@ -31,6 +31,19 @@ void BM_SimulatorFrame(benchmark::State& state) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+void BM_SimulatorFrame(benchmark::State& state) { runFrames(state, {}); }
+
+// Both artefacts on, which only test setups ask for: the hum costs a
+// rotation a sample, the motion artefact an exponential and a sine a sample
+// for a second after each onset.
+void BM_SimulatorFrameWithArtefacts(benchmark::State& state) {
+  orvane_sim::SignalOptions options;
+  options.mainsHz = 50;
+  options.motion = true;
+  runFrames(state, options);
+}
+
 BENCHMARK(BM_SimulatorFrame)->Arg(16);
+BENCHMARK(BM_SimulatorFrameWithArtefacts)->Arg(16);
 
 }  // namespace
