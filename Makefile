@@ -25,6 +25,15 @@ demo: configure
 	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
 		--seconds 5 --out build/demo.bdf --out build/demo.csv
 
+# The Debian packages kessra and kessra-simulator, from the optimised build,
+# in build/release/package/.
+.PHONY: package
+package: packages
+	cmake --preset release
+	cmake --build --preset release --target bvhost kessra_plugin OrvaneAPI_Interop
+	cd build/release && cpack --config CPackConfig.cmake
+	@ls build/release/package/*.deb
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
