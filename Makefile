@@ -1,20 +1,38 @@
 # The few commands a person types; everything else lives in CMakePresets.json.
-.PHONY: all build test demo clean format
+.PHONY: all packages configure build test demo clean format
 
 all: build
 
-build:
+# The Debian packages the build and the tests need; a quick no-op when all
+# are present.
+packages:
+	scripts/install-packages.sh
+
+configure: packages
 	cmake --preset default
+
+build: configure
 	cmake --build --preset default
 
 test: build
 	ctest --preset default
 
 # Five seconds from the simulated base station into BDF+ and CSV, then the
-# per-channel summary.
-demo: build
+# per-channel summary. Only what the recording runs is built, so a first demo
+# does not wait for every test binary.
+demo: configure
+	cmake --build --preset default --target bvhost kessra_plugin OrvaneAPI_Interop
 	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
 		--seconds 5 --out build/demo.bdf --out build/demo.csv
+
+# The Debian packages kessra and kessra-simulator, from the optimised build,
+# in build/release/package/.
+.PHONY: package
+package: packages
+	cmake --preset release
+	cmake --build --preset release --target bvhost kessra_plugin OrvaneAPI_Interop
+	cd build/release && cpack --config CPackConfig.cmake
+	@ls build/release/package/*.deb
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
@@ -26,7 +44,7 @@ clean:
 # LeakSanitizer (replaying the fuzz seeds too), then the tests in which a
 # second thread runs under ThreadSanitizer.
 .PHONY: check fuzz bench
-check:
+check: packages
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
@@ -37,7 +55,7 @@ check:
 # Fuzzes for FUZZ_SECONDS from the committed seeds; new inputs collect in
 # build/fuzz/corpus and any crash lands in build/fuzz/.
 FUZZ_SECONDS ?= 600
-fuzz:
+fuzz: packages
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
@@ -45,7 +63,7 @@ fuzz:
 		-dict=fuzz/kessra.dict -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
 
 # Optimised build, then every benchmark.
-bench:
+bench: packages
 	cmake --preset bench
 	cmake --build --preset bench
 	build/bench/bin/kessra_bench

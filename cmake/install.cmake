@@ -1,0 +1,49 @@
+# Install layout and the Debian package. The plug-in and the interop library
+# share one folder because the plug-in finds that library through RUNPATH
+# $ORIGIN alone; a lab replaces the simulator there with the maker's library.
+set(KESSRA_PLUGIN_DIR lib/kessra)
+
+install(TARGETS bvhost RUNTIME DESTINATION bin COMPONENT kessra)
+# The unversioned name is what hosts and bvhost are given, so it belongs with
+# the plug-in, not in a development package.
+install(TARGETS kessra_plugin
+  LIBRARY DESTINATION ${KESSRA_PLUGIN_DIR} COMPONENT kessra NAMELINK_COMPONENT kessra)
+install(FILES ${PROJECT_SOURCE_DIR}/include/kessra_plugin.h DESTINATION include COMPONENT kessra)
+install(TARGETS OrvaneAPI_Interop LIBRARY DESTINATION ${KESSRA_PLUGIN_DIR} COMPONENT simulator)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kessra)
+set(CPACK_PACKAGE_VENDOR "Kessra plug-in team")
+set(CPACK_PACKAGE_CONTACT "Kessra plug-in team <kessra@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Orvane Kessra EMG device plug-in and the bvhost recorder")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+set(CPACK_COMPONENTS_ALL kessra simulator)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_KESSRA_PACKAGE_NAME kessra)
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME kessra-simulator)
+set(CPACK_DEBIAN_KESSRA_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The interop library is in neither the system nor (for the plug-in's
+# package) the same package; shlibdeps must still find it to read what it
+# needs in turn.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
+# bvhost's EDFlib is found by shlibdeps as libedf1; without dpkg-shlibdeps
+# (Debian dpkg-dev) it is stated by hand, with the C and C++ runtimes.
+find_program(KESSRA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(NOT KESSRA_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_KESSRA_PACKAGE_DEPENDS "libedf1, libc6, libstdc++6")
+  set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "libc6, libstdc++6")
+endif()
+set(CPACK_DEBIAN_KESSRA_PACKAGE_SUGGESTS kessra-simulator)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_COMPONENT_SIMULATOR_DEPENDS kessra)
+set(CPACK_COMPONENT_KESSRA_DESCRIPTION
+  "libkessra_plugin.so in /usr/lib/kessra, bvhost, and kessra_plugin.h.\n The plug-in needs the maker's libOrvaneAPI_Interop.so beside it in\n /usr/lib/kessra, or the kessra-simulator package.")
+set(CPACK_COMPONENT_SIMULATOR_DESCRIPTION
+  "A simulated Orvane base station as libOrvaneAPI_Interop.so.\n Installed beside the plug-in for demonstrations and tests; a lab with\n the maker's library uses that instead.")
+include(CPack)

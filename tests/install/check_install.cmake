@@ -1,0 +1,54 @@
+# Installs the build into staging prefixes and runs what was installed, as a
+# lab would after `cmake --install` or the .deb: nothing from the build tree
+# is on any search path, so a file left out of the install rules, or a
+# plug-in that finds its interop library anywhere but beside itself, fails.
+# Needs BUILD_DIR, STAGE_DIR, C_COMPILER.
+
+function(run_checked)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0)
+    message(FATAL_ERROR "failed (${code}): ${ARGN}\n${out}${err}")
+  endif()
+  set(output "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${STAGE_DIR})
+
+# Everything, the simulator included: the demo layout.
+set(full ${STAGE_DIR}/full)
+run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${full})
+foreach(path bin/bvhost include/kessra_plugin.h lib/kessra/libkessra_plugin.so
+    lib/kessra/libkessra_plugin.so.1 lib/kessra/libOrvaneAPI_Interop.so)
+  if(NOT EXISTS ${full}/${path})
+    message(FATAL_ERROR "install left out ${path}")
+  endif()
+endforeach()
+set(plugin ${full}/lib/kessra/libkessra_plugin.so)
+run_checked(${full}/bin/bvhost info ${plugin})
+if(NOT output MATCHES "Orvane Kessra Sensor 1")
+  message(FATAL_ERROR "installed bvhost info shows no sensor:\n${output}")
+endif()
+run_checked(${full}/bin/bvhost validate ${plugin} --only "^stream$")
+if(NOT output MATCHES "1 checks? run, 1 passed")
+  message(FATAL_ERROR "installed plug-in did not pass the stream check:\n${output}")
+endif()
+# A host author compiles against the installed header alone.
+file(WRITE ${STAGE_DIR}/uses_header.c "#include <kessra_plugin.h>\nint main(void) { return 0; }\n")
+run_checked(${C_COMPILER} -std=c11 -Wall -Werror -fsyntax-only -I${full}/include ${STAGE_DIR}/uses_header.c)
+
+# A lab's install: the plug-in without the simulator, which the maker's
+# library replaces. Until it is there, loading must fail naming it.
+set(lab ${STAGE_DIR}/lab)
+run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${lab} --component kessra)
+if(EXISTS ${lab}/lib/kessra/libOrvaneAPI_Interop.so)
+  message(FATAL_ERROR "component kessra installed the simulator")
+endif()
+execute_process(COMMAND ${lab}/bin/bvhost info ${lab}/lib/kessra/libkessra_plugin.so
+  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(code EQUAL 0 OR NOT err MATCHES "libOrvaneAPI_Interop.so")
+  message(FATAL_ERROR "plug-in loaded without an interop library beside it (${code}):\n${out}${err}")
+endif()
+run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${lab} --component simulator)
+run_checked(${lab}/bin/bvhost info ${lab}/lib/kessra/libkessra_plugin.so)
+
+file(REMOVE_RECURSE ${STAGE_DIR})

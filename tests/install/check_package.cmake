@@ -1,0 +1,43 @@
+# Builds the two Debian packages from this build and reads them back: what
+# apt installs is their file lists and Depends, which no install into a
+# staging prefix shows. Needs BUILD_DIR, STAGE_DIR.
+
+function(run_checked)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0)
+    message(FATAL_ERROR "failed (${code}): ${ARGN}\n${out}${err}")
+  endif()
+  set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern what)
+  if(NOT text MATCHES "${pattern}")
+    message(FATAL_ERROR "${what}:\n${text}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${STAGE_DIR})
+run_checked(cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${STAGE_DIR})
+file(GLOB plugin_deb ${STAGE_DIR}/kessra_*.deb)
+file(GLOB simulator_deb ${STAGE_DIR}/kessra-simulator_*.deb)
+if(NOT plugin_deb OR NOT simulator_deb)
+  message(FATAL_ERROR "cpack did not make kessra and kessra-simulator .debs")
+endif()
+
+run_checked(dpkg-deb --field ${plugin_deb} Depends)
+expect("${output}" "libedf1" "kessra does not depend on EDFlib's runtime")
+expect("${output}" "libstdc\\+\\+6" "kessra does not depend on the C++ runtime")
+run_checked(dpkg-deb --contents ${plugin_deb})
+foreach(path usr/bin/bvhost usr/include/kessra_plugin.h usr/lib/kessra/libkessra_plugin.so)
+  expect("${output}" " \\./${path}( |\n)" "kessra lacks /${path}")
+endforeach()
+if(output MATCHES "libOrvaneAPI_Interop")
+  message(FATAL_ERROR "kessra ships the simulator, which a lab replaces:\n${output}")
+endif()
+
+run_checked(dpkg-deb --field ${simulator_deb} Depends)
+expect("${output}" "kessra \\(= " "kessra-simulator does not depend on the plug-in's package")
+run_checked(dpkg-deb --contents ${simulator_deb})
+expect("${output}" " \\./usr/lib/kessra/libOrvaneAPI_Interop\\.so\n"
+  "kessra-simulator does not put the interop library beside the plug-in")
+file(REMOVE_RECURSE ${STAGE_DIR})
