@@ -1,6 +1,9 @@
 #include "cli.h"
 
+#include <edflib.h>
+
 #include <cmath>
+#include <cstdio>
 #include <regex>
 
 #include "exit_codes.h"
@@ -120,6 +123,22 @@ std::string pluginArgument(const std::vector<std::string>& arguments, const std:
   return arguments[1];
 }
 
+// A bare word after the plug-in is most often the output file given without
+// --out, so that is what the message suggests when the name allows it.
+std::string unknownRecordArgument(const std::string& argument) {
+  if (argument.rfind("-", 0) != 0) {
+    if (formatFromExtension(argument)) {
+      return "record takes the output file as an option: write --out " + argument + " instead of " +
+             argument;
+    }
+    return "record does not know the argument '" + argument +
+           "'; after the plug-in, everything is an option such as --seconds S or --out FILE";
+  }
+  return "record does not know the option '" + argument +
+         "'; it takes --seconds, --out, --format, --start-trigger, --stop-trigger, "
+         "--output-triggers";
+}
+
 RecordOptions parseRecord(const std::vector<std::string>& arguments) {
   RecordOptions options;
   options.plugin = pluginArgument(arguments, "record");
@@ -146,7 +165,7 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
     } else if (option == "--output-triggers") {
       options.triggers.outputTriggers = parseSwitch(option, reader.value(option));
     } else {
-      throw UsageError("record does not know the option '" + option + "'");
+      throw UsageError(unknownRecordArgument(option));
     }
   }
   if (!haveSeconds) {
@@ -242,9 +261,19 @@ std::string usageText() {
              "      cuts a partial last record or row, sets the record count, adds the\n"
              "      annotations kept in FILE.annotations, then moves FILE to the name it\n"
              "      was meant to have (or --out) unless a file of that name exists\n"
+             "  bvhost --version\n"
+             "      the versions of bvhost and of EDFlib\n"
              "  bvhost --help\n"
              "\n") +
          kExitCodeTable;
+}
+
+std::string versionText() {
+  const int edflib = edflib_version();
+  char text[128];
+  std::snprintf(text, sizeof text, "bvhost %s\nEDFlib %d.%02d\n", BVHOST_VERSION, edflib / 100,
+                edflib % 100);
+  return text;
 }
 
 Request parseCommandLine(const std::vector<std::string>& arguments) {
@@ -254,6 +283,9 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   const std::string& command = arguments[0];
   if (command == "--help" || command == "-h" || command == "help") {
     return HelpRequest{};
+  }
+  if (command == "--version" || command == "-V") {
+    return VersionRequest{};
   }
   if (command == "info") {
     InfoRequest request{pluginArgument(arguments, "info")};
@@ -271,7 +303,12 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   if (command == "repair") {
     return parseRepair(arguments);
   }
-  throw UsageError("unknown command '" + command + "'");
+  if (command.rfind("-", 0) == 0) {
+    throw UsageError("unknown option '" + command +
+                     "'; a command (info, record, validate, repair) comes first");
+  }
+  throw UsageError("unknown command '" + command + "'; the commands are info, record, validate, " +
+                   "repair");
 }
 
 }  // namespace bvhost
