@@ -241,6 +241,30 @@ TEST_F(Record, SummaryReportsEveryChannelWithoutGaps) {
   EXPECT_THAT(run_.out, HasSubstr("Wrote " + directory_ + "/run.bdf"));
 }
 
+// The plug-in's start alone takes a second, with the device already running:
+// a shorter recording must still hold only the time asked for, in whole
+// frames, and the summary must say the time the files hold.
+TEST(RecordShort, HoldsTheTimeAskedForNotTheSecondTheStartTook) {
+  const std::string directory = scratchDirectory("short");
+  const CliRun run = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "0.5", "--out",
+                                directory + "/s.csv", "--out", directory + "/s.bdf"},
+                               kSimulator);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // 0.5 s is 37.04 frames of 13.5 ms: rounded up, never short.
+  EXPECT_THAT(run.out, HasSubstr("Summary: 0.513 s of stream time, 38 frames,"));
+  EXPECT_THAT(run.out, HasSubstr("Kept 38 frames (0.5130 s, --seconds 0.5"));
+  const Samples csv = readCsv(directory + "/s.csv");
+  ASSERT_EQ(csv.size(), 14u);
+  for (const auto& [key, values] : csv) {
+    EXPECT_EQ(values.size(), key.second == "EMG" ? 38u * 26 : 38u * 2) << key.second;
+  }
+  for (const BdfSignal& signal : readBdf(directory + "/s.bdf")) {
+    EXPECT_EQ(signal.values.size(),
+              signal.label.find("EMG") != std::string::npos ? 38u * 26 : 38u * 2)
+        << signal.label;
+  }
+}
+
 std::vector<std::string> readAnnotations(const std::string& path) {
   edf_hdr_struct header{};
   EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
