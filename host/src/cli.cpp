@@ -92,6 +92,16 @@ std::optional<OutputFormat> formatFromExtension(const std::string& path) {
   return std::nullopt;
 }
 
+SummaryDetail parseSummary(const std::string& value) {
+  if (value == "sensors") {
+    return SummaryDetail::Sensors;
+  }
+  if (value == "channels") {
+    return SummaryDetail::Channels;
+  }
+  throw UsageError("option --summary takes sensors or channels, not '" + value + "'");
+}
+
 double parseSeconds(const std::string& value) {
   std::size_t used = 0;
   double seconds = 0.0;
@@ -136,7 +146,7 @@ std::string unknownRecordArgument(const std::string& argument) {
   }
   return "record does not know the option '" + argument +
          "'; it takes --seconds, --out, --format, --start-trigger, --stop-trigger, "
-         "--output-triggers";
+         "--output-triggers, --summary";
 }
 
 RecordOptions parseRecord(const std::vector<std::string>& arguments) {
@@ -158,6 +168,8 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
       }
     } else if (option == "--format") {
       format = parseFormat(reader.value(option));
+    } else if (option == "--summary") {
+      options.summary = parseSummary(reader.value(option));
     } else if (option == "--start-trigger") {
       options.triggers.startInput = parseSwitch(option, reader.value(option));
     } else if (option == "--stop-trigger") {
@@ -249,10 +261,13 @@ std::string usageText() {
              "      identity, actions, settings, sensors and channels of the plug-in\n"
              "  bvhost record PLUGIN.so --seconds S --out FILE [--out FILE...]\n"
              "        [--format csv|edf|bdf] [--start-trigger on|off] [--stop-trigger on|off]\n"
-             "        [--output-triggers on|off]\n"
-             "      streams for S seconds into CSV, EDF+ or BDF+ files, then prints a\n"
-             "      summary per channel; the format comes from --format (one --out) or\n"
-             "      else from each file's extension; the triggers default to on\n"
+             "        [--output-triggers on|off] [--summary sensors|channels]\n"
+             "      streams for S seconds (in whole 13.5 ms frames, rounded up) into CSV,\n"
+             "      EDF+ or BDF+ files, then prints a summary: a row per channel for up\n"
+             "      to 4 sensors, else a row per sensor and rows for only the channels\n"
+             "      that are off, unless --summary says which; the format comes from\n"
+             "      --format (one --out) or else from each file's extension; the\n"
+             "      triggers default to on; Ctrl-C stops early with complete files\n"
              "  bvhost validate PLUGIN.so [--seed N] [--only REGEX]\n"
              "      conformance checks, each in its own process with a time limit;\n"
              "      --only runs the checks whose name matches REGEX (POSIX extended)\n"

@@ -122,8 +122,11 @@ void sleepFor(Clock::duration duration) {
 std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
                           std::vector<std::unique_ptr<SampleWriter>>& writers,
                           Clock::time_point streamStart, double seconds) {
+  // Until the last frame asked for is due, not the bare --seconds, which
+  // would stop most runs a frame short.
+  const double frameTime = static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds;
   const auto streamEnd = streamStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(seconds));
+                                           std::chrono::duration<double>(frameTime));
   ProgressLine progress;
   ReadPacing pacing;
   auto nextSync = Clock::now() + kSyncInterval;
@@ -186,7 +189,7 @@ int exitCodeAfter(const StreamStats& stats) {
 int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFile>& partials,
                     std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingSink& sink,
                     std::exception_ptr failure, const PluginResult& stopped, double elapsed,
-                    double askedSeconds) {
+                    const RecordOptions& options) {
   std::vector<std::string> wrote;
   std::vector<std::string> kept;
   for (std::size_t i = 0; i < writers.size(); ++i) {
@@ -214,17 +217,20 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
     std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
   }
   sink.stats().finish();
-  // Cut at the frame limit, the files hold exactly that many frames, which
-  // the wall clock (a stop comes late by a read or two) would misstate.
+  // With every frame asked for, the files hold exactly that time, which the
+  // wall clock (a stop comes late by a read or two) would misstate; a run
+  // cut short keeps the wall clock, so the summary shows what is missing.
   const bool cut = sink.frames() > sink.frameLimit();
-  const double streamSeconds =
-      cut ? static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds : elapsed;
-  std::fputs(sink.stats().summary(streamSeconds, sink.keptFrames()).c_str(), stdout);
+  const double streamSeconds = sink.keptFrames() == sink.frameLimit()
+                                   ? static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds
+                                   : elapsed;
+  std::fputs(sink.stats().summary(streamSeconds, sink.keptFrames(), options.summary).c_str(),
+             stdout);
   if (cut) {
     std::printf(
         "Kept %llu frames (%.4f s, --seconds %g in whole %.1f ms frames); %llu later frame(s), "
         "delivered before the stop took hold, are left out.\n",
-        static_cast<unsigned long long>(sink.frameLimit()), streamSeconds, askedSeconds,
+        static_cast<unsigned long long>(sink.frameLimit()), streamSeconds, options.seconds,
         kFramePeriodSeconds * 1000.0,
         static_cast<unsigned long long>(sink.frames() - sink.frameLimit()));
   }
@@ -302,8 +308,7 @@ int runRecord(const RecordOptions& options) {
     }
   }
   api.bv_disconnect();
-  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed,
-                         options.seconds);
+  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
 }
 
 }  // namespace bvhost
