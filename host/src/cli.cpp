@@ -181,10 +181,11 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
     }
   }
   if (!haveSeconds) {
-    throw UsageError("record needs --seconds S");
+    throw UsageError("record needs --seconds S, the time to record, for example --seconds 60");
   }
   if (outputs.empty()) {
-    throw UsageError("record needs --out FILE");
+    throw UsageError(
+        "record needs --out FILE, a .csv, .edf or .bdf file to write, for example --out run.bdf");
   }
   if (format && outputs.size() > 1) {
     throw UsageError(
@@ -224,7 +225,8 @@ ValidateRequest parseValidate(const std::vector<std::string>& arguments) {
                          "' is not one (" + error.what() + ")");
       }
     } else {
-      throw UsageError("validate does not know the option '" + option + "'");
+      throw UsageError("validate does not know the option '" + option +
+                       "'; it takes --seed N and --only REGEX");
     }
   }
   return request;
@@ -244,7 +246,7 @@ RepairRequest parseRepair(const std::vector<std::string>& arguments) {
         throw UsageError("option --out needs a file name");
       }
     } else {
-      throw UsageError("repair does not know the option '" + option + "'");
+      throw UsageError("repair does not know the option '" + option + "'; it takes --out FILE");
     }
   }
   return request;

@@ -73,7 +73,8 @@ TEST(BadInput, BadOptionValuesExit2) {
                    "--seconds takes a number of seconds above 0");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "2x", "--out", out}, "not '2x'");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "nan", "--out", out}, "not 'nan'");
-  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1"}, "record needs --out FILE");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1"},
+                   "record needs --out FILE, a .csv, .edf or .bdf file");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--out", out}, "record needs --seconds S");
   expectUsageError(
       {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--format", "wav"},
