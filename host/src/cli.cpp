@@ -1,6 +1,9 @@
 #include "cli.h"
 
+#include <edflib.h>
+
 #include <cmath>
+#include <cstdio>
 #include <regex>
 
 #include "exit_codes.h"
@@ -89,6 +92,16 @@ std::optional<OutputFormat> formatFromExtension(const std::string& path) {
   return std::nullopt;
 }
 
+SummaryDetail parseSummary(const std::string& value) {
+  if (value == "sensors") {
+    return SummaryDetail::Sensors;
+  }
+  if (value == "channels") {
+    return SummaryDetail::Channels;
+  }
+  throw UsageError("option --summary takes sensors or channels, not '" + value + "'");
+}
+
 double parseSeconds(const std::string& value) {
   std::size_t used = 0;
   double seconds = 0.0;
@@ -120,6 +133,22 @@ std::string pluginArgument(const std::vector<std::string>& arguments, const std:
   return arguments[1];
 }
 
+// A bare word after the plug-in is most often the output file given without
+// --out, so that is what the message suggests when the name allows it.
+std::string unknownRecordArgument(const std::string& argument) {
+  if (argument.rfind("-", 0) != 0) {
+    if (formatFromExtension(argument)) {
+      return "record takes the output file as an option: write --out " + argument + " instead of " +
+             argument;
+    }
+    return "record does not know the argument '" + argument +
+           "'; after the plug-in, everything is an option such as --seconds S or --out FILE";
+  }
+  return "record does not know the option '" + argument +
+         "'; it takes --seconds, --out, --format, --start-trigger, --stop-trigger, "
+         "--output-triggers, --summary";
+}
+
 RecordOptions parseRecord(const std::vector<std::string>& arguments) {
   RecordOptions options;
   options.plugin = pluginArgument(arguments, "record");
@@ -139,6 +168,8 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
       }
     } else if (option == "--format") {
       format = parseFormat(reader.value(option));
+    } else if (option == "--summary") {
+      options.summary = parseSummary(reader.value(option));
     } else if (option == "--start-trigger") {
       options.triggers.startInput = parseSwitch(option, reader.value(option));
     } else if (option == "--stop-trigger") {
@@ -146,14 +177,15 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
     } else if (option == "--output-triggers") {
       options.triggers.outputTriggers = parseSwitch(option, reader.value(option));
     } else {
-      throw UsageError("record does not know the option '" + option + "'");
+      throw UsageError(unknownRecordArgument(option));
     }
   }
   if (!haveSeconds) {
-    throw UsageError("record needs --seconds S");
+    throw UsageError("record needs --seconds S, the time to record, for example --seconds 60");
   }
   if (outputs.empty()) {
-    throw UsageError("record needs --out FILE");
+    throw UsageError(
+        "record needs --out FILE, a .csv, .edf or .bdf file to write, for example --out run.bdf");
   }
   if (format && outputs.size() > 1) {
     throw UsageError(
@@ -193,7 +225,8 @@ ValidateRequest parseValidate(const std::vector<std::string>& arguments) {
                          "' is not one (" + error.what() + ")");
       }
     } else {
-      throw UsageError("validate does not know the option '" + option + "'");
+      throw UsageError("validate does not know the option '" + option +
+                       "'; it takes --seed N and --only REGEX");
     }
   }
   return request;
@@ -213,7 +246,7 @@ RepairRequest parseRepair(const std::vector<std::string>& arguments) {
         throw UsageError("option --out needs a file name");
       }
     } else {
-      throw UsageError("repair does not know the option '" + option + "'");
+      throw UsageError("repair does not know the option '" + option + "'; it takes --out FILE");
     }
   }
   return request;
@@ -230,10 +263,13 @@ std::string usageText() {
              "      identity, actions, settings, sensors and channels of the plug-in\n"
              "  bvhost record PLUGIN.so --seconds S --out FILE [--out FILE...]\n"
              "        [--format csv|edf|bdf] [--start-trigger on|off] [--stop-trigger on|off]\n"
-             "        [--output-triggers on|off]\n"
-             "      streams for S seconds into CSV, EDF+ or BDF+ files, then prints a\n"
-             "      summary per channel; the format comes from --format (one --out) or\n"
-             "      else from each file's extension; the triggers default to on\n"
+             "        [--output-triggers on|off] [--summary sensors|channels]\n"
+             "      streams for S seconds (in whole 13.5 ms frames, rounded up) into CSV,\n"
+             "      EDF+ or BDF+ files, then prints a summary: a row per channel for up\n"
+             "      to 4 sensors, else a row per sensor and rows for only the channels\n"
+             "      that are off, unless --summary says which; the format comes from\n"
+             "      --format (one --out) or else from each file's extension; the\n"
+             "      triggers default to on; Ctrl-C stops early with complete files\n"
              "  bvhost validate PLUGIN.so [--seed N] [--only REGEX]\n"
              "      conformance checks, each in its own process with a time limit;\n"
              "      --only runs the checks whose name matches REGEX (POSIX extended)\n"
@@ -242,9 +278,19 @@ std::string usageText() {
              "      cuts a partial last record or row, sets the record count, adds the\n"
              "      annotations kept in FILE.annotations, then moves FILE to the name it\n"
              "      was meant to have (or --out) unless a file of that name exists\n"
+             "  bvhost --version\n"
+             "      the versions of bvhost and of EDFlib\n"
              "  bvhost --help\n"
              "\n") +
          kExitCodeTable;
+}
+
+std::string versionText() {
+  const int edflib = edflib_version();
+  char text[128];
+  std::snprintf(text, sizeof text, "bvhost %s\nEDFlib %d.%02d\n", BVHOST_VERSION, edflib / 100,
+                edflib % 100);
+  return text;
 }
 
 Request parseCommandLine(const std::vector<std::string>& arguments) {
@@ -254,6 +300,9 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   const std::string& command = arguments[0];
   if (command == "--help" || command == "-h" || command == "help") {
     return HelpRequest{};
+  }
+  if (command == "--version" || command == "-V") {
+    return VersionRequest{};
   }
   if (command == "info") {
     InfoRequest request{pluginArgument(arguments, "info")};
@@ -271,7 +320,12 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   if (command == "repair") {
     return parseRepair(arguments);
   }
-  throw UsageError("unknown command '" + command + "'");
+  if (command.rfind("-", 0) == 0) {
+    throw UsageError("unknown option '" + command +
+                     "'; a command (info, record, validate, repair) comes first");
+  }
+  throw UsageError("unknown command '" + command + "'; the commands are info, record, validate, " +
+                   "repair");
 }
 
 }  // namespace bvhost

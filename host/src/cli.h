@@ -18,6 +18,7 @@ class UsageError : public std::runtime_error {
 };
 
 struct HelpRequest {};
+struct VersionRequest {};
 
 struct InfoRequest {
   std::string plugin;
@@ -34,12 +35,15 @@ struct RepairRequest {
   std::optional<std::string> out;
 };
 
-using Request =
-    std::variant<HelpRequest, InfoRequest, RecordOptions, ValidateRequest, RepairRequest>;
+using Request = std::variant<HelpRequest, VersionRequest, InfoRequest, RecordOptions,
+                             ValidateRequest, RepairRequest>;
 
 // Throws UsageError naming the offending argument.
 Request parseCommandLine(const std::vector<std::string>& arguments);
 
 std::string usageText();
+
+// bvhost's own version and the EDFlib it writes with, one per line.
+std::string versionText();
 
 }  // namespace bvhost

@@ -49,6 +49,34 @@ std::string openErrorText(int code) {
 
 std::string edfLabel(const ChannelInfo& channel) { return shortLabel(channel).substr(0, 16); }
 
+EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sensors,
+                                      std::size_t signals) {
+  // EDFlib fills at most 66 of the field's 80 characters (read back, the
+  // rest is cut), "Startdate dd-MMM-yyyy X X " takes 26, and one space
+  // parts the two subfields.
+  constexpr std::size_t kBudget = 66 - 26 - 1;
+  std::string equipment = info.pluginName;
+  if (!info.pluginVersion.empty()) {
+    equipment += (equipment.empty() ? "" : " ") + info.pluginVersion;
+  }
+  const std::string sensorCount = std::to_string(sensors) +
+                                  (sensors == 1 ? " sensor, " : " sensors, ") +
+                                  std::to_string(signals);
+  const std::string counts = sensorCount + (signals == 1 ? " channel" : " channels");
+  std::string additional;
+  for (const std::string& candidate :
+       {"bvhost record, " + counts, "bvhost, " + counts, counts, sensorCount + " ch"}) {
+    additional = candidate;
+    if (equipment.size() + additional.size() <= kBudget) {
+      break;
+    }
+  }
+  if (equipment.size() + additional.size() > kBudget) {
+    equipment.resize(kBudget - std::min(kBudget, additional.size()));
+  }
+  return {equipment, additional};
+}
+
 EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
                      const RecordingInfo& info)
     : path_(path), channels_(channels), signalOf_(channels.size(), -1) {
@@ -135,13 +163,17 @@ void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
     local.tm_year = 85;
     local.tm_mday = 1;
   }
-  const std::string equipment = (info.pluginName + " " + info.pluginVersion).substr(0, 40);
+  std::size_t sensors = 0;
+  for (const std::size_t channel : channelOf_) {
+    sensors = std::max(sensors, channels_[channel].componentIndex + 1);
+  }
+  const EdfRecordingFields fields = edfRecordingFields(info, sensors, channelOf_.size());
   ok = ok &&
        edf_set_startdatetime(handle_, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                              local.tm_hour, local.tm_min, local.tm_sec) == 0 &&
        edf_set_subsecond_starttime(handle_, static_cast<int>(subsecond * 1000)) == 0 &&
-       edf_set_equipment(handle_, equipment.c_str()) == 0 &&
-       edf_set_recording_additional(handle_, "recorded by bvhost") == 0;
+       edf_set_equipment(handle_, fields.equipment.c_str()) == 0 &&
+       edf_set_recording_additional(handle_, fields.additional.c_str()) == 0;
   if (!ok) {
     edfclose_file(handle_);
     handle_ = -1;

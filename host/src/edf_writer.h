@@ -81,4 +81,17 @@ class EdfWriter : public SampleWriter {
 // The EDF label for a channel: at most 16 characters.
 std::string edfLabel(const ChannelInfo& channel);
 
+// The header's equipment (the plug-in and its version) and recording
+// additional ("bvhost record, 4 sensors, 28 channels") subfields, which a
+// viewer shows as what was recorded with what. Both share what the 80
+// characters of the recording field leave after the start date and the
+// empty admin code and technician, so the description shortens first and
+// the plug-in name is cut only when even the shortest does not fit.
+struct EdfRecordingFields {
+  std::string equipment;
+  std::string additional;
+};
+EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sensors,
+                                      std::size_t signals);
+
 }  // namespace bvhost

@@ -34,6 +34,10 @@ int run(const std::vector<std::string>& arguments) {
               std::fputs(usageText().c_str(), stdout);
               return static_cast<int>(kExitOk);
             },
+            [](const VersionRequest&) {
+              std::fputs(versionText().c_str(), stdout);
+              return static_cast<int>(kExitOk);
+            },
             [](const InfoRequest& info) { return runInfo(info.plugin); },
             [](const RecordOptions& record) { return runRecord(record); },
             [](const ValidateRequest& validate) {

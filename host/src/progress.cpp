@@ -8,7 +8,8 @@ namespace bvhost {
 
 ProgressLine::ProgressLine() : enabled_(isatty(STDERR_FILENO) == 1) {}
 
-void ProgressLine::update(double elapsedSeconds, std::uint64_t frames, std::uint64_t samples) {
+void ProgressLine::update(double elapsedSeconds, double targetSeconds, std::uint64_t frames,
+                          std::uint64_t samples) {
   if (!enabled_) {
     return;
   }
@@ -19,8 +20,9 @@ void ProgressLine::update(double elapsedSeconds, std::uint64_t frames, std::uint
   lastDrawn_ = now;
   drawn_ = true;
   const double rate = elapsedSeconds > 0.0 ? static_cast<double>(samples) / elapsedSeconds : 0.0;
-  std::fprintf(stderr, "\r\033[Krecording  %7.1f s  %8llu frames  %9.0f samples/s", elapsedSeconds,
-               static_cast<unsigned long long>(frames), rate);
+  std::fprintf(stderr,
+               "\r\033[Krecording  %7.1f / %.1f s  %8llu frames  %9.0f samples/s  Ctrl-C stops",
+               elapsedSeconds, targetSeconds, static_cast<unsigned long long>(frames), rate);
   std::fflush(stderr);
 }
 

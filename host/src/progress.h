@@ -12,7 +12,8 @@ class ProgressLine {
   ProgressLine();
   // Whether anything is drawn; callers can then skip gathering the figures.
   bool enabled() const { return enabled_; }
-  void update(double elapsedSeconds, std::uint64_t frames, std::uint64_t samples);
+  void update(double elapsedSeconds, double targetSeconds, std::uint64_t frames,
+              std::uint64_t samples);
   // Clears the line before the summary is printed.
   void finish();
 

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -34,14 +35,21 @@ constexpr auto kSyncInterval = std::chrono::seconds(1);
 class RecordingSink : public SampleHandler {
  public:
   RecordingSink(const std::vector<ChannelInfo>& channels,
-                std::vector<std::unique_ptr<SampleWriter>>& writers)
-      : router_(channels), stats_(channels), writers_(writers) {}
+                std::vector<std::unique_ptr<SampleWriter>>& writers, std::uint64_t frameLimit)
+      : router_(channels), stats_(channels), writers_(writers), frameLimit_(frameLimit) {}
 
   void onBlock(const char* component, const char* channel, const SampleBlock& block) override {
     ++blocks_;
     const auto index = router_.route(component, channel);
     if (!index) {
       stats_.noteUnknownBlock(component, channel);
+      return;
+    }
+    // A channel's k-th block is its part of frame k. What the device made
+    // past the time asked for (its start alone takes a second) is left out,
+    // so the files hold the time the user asked for, not what the plug-in
+    // happened to have ready at the stop.
+    if (stats_.channel(*index).blocks >= frameLimit_) {
       return;
     }
     stats_.add(*index, block);
@@ -67,13 +75,21 @@ class RecordingSink : public SampleHandler {
 
   StreamStats& stats() { return stats_; }
   std::uint64_t frames() const { return router_.frames(); }
+  std::uint64_t frameLimit() const { return frameLimit_; }
+  std::uint64_t keptFrames() const { return std::min(frames(), frameLimit_); }
 
  private:
   ChannelRouter router_;
   StreamStats stats_;
   std::vector<std::unique_ptr<SampleWriter>>& writers_;
+  std::uint64_t frameLimit_;
   std::uint64_t blocks_ = 0;
 };
+
+// Whole frames, rounded up, so a recording is never shorter than asked.
+std::uint64_t framesFor(double seconds) {
+  return static_cast<std::uint64_t>(std::ceil(seconds / kFramePeriodSeconds - 1e-9));
+}
 
 std::string identityText(PluginResult (*query)(StringRef*) noexcept) {
   StringRef text{};
@@ -106,8 +122,11 @@ void sleepFor(Clock::duration duration) {
 std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
                           std::vector<std::unique_ptr<SampleWriter>>& writers,
                           Clock::time_point streamStart, double seconds) {
+  // Until the last frame asked for is due, not the bare --seconds, which
+  // would stop most runs a frame short.
+  const double frameTime = static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds;
   const auto streamEnd = streamStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(seconds));
+                                           std::chrono::duration<double>(frameTime));
   ProgressLine progress;
   ReadPacing pacing;
   auto nextSync = Clock::now() + kSyncInterval;
@@ -115,7 +134,8 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
   try {
     for (;;) {
       const auto before = Clock::now();
-      if (StopSignals::received() != 0 || before >= streamEnd) {
+      if (StopSignals::received() != 0 || before >= streamEnd ||
+          sink.frames() >= sink.frameLimit()) {
         break;
       }
       const bool delivered = sink.read(api) > 0;
@@ -133,7 +153,8 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
         sleepFor(std::min(pacing.nextRead(after), streamEnd) - after);
       }
       if (progress.enabled()) {
-        progress.update(secondsSince(streamStart), sink.frames(), sink.stats().totalSamples());
+        progress.update(secondsSince(streamStart), seconds, sink.keptFrames(),
+                        sink.stats().totalSamples());
       }
     }
   } catch (...) {
@@ -167,7 +188,8 @@ int exitCodeAfter(const StreamStats& stats) {
 // left as it was. Then the notes, the summary and the outcome.
 int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFile>& partials,
                     std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingSink& sink,
-                    std::exception_ptr failure, const PluginResult& stopped, double elapsed) {
+                    std::exception_ptr failure, const PluginResult& stopped, double elapsed,
+                    const RecordOptions& options) {
   std::vector<std::string> wrote;
   std::vector<std::string> kept;
   for (std::size_t i = 0; i < writers.size(); ++i) {
@@ -195,7 +217,23 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
     std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
   }
   sink.stats().finish();
-  std::fputs(sink.stats().summary(elapsed, sink.frames()).c_str(), stdout);
+  // With every frame asked for, the files hold exactly that time, which the
+  // wall clock (a stop comes late by a read or two) would misstate; a run
+  // cut short keeps the wall clock, so the summary shows what is missing.
+  const bool cut = sink.frames() > sink.frameLimit();
+  const double streamSeconds = sink.keptFrames() == sink.frameLimit()
+                                   ? static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds
+                                   : elapsed;
+  std::fputs(sink.stats().summary(streamSeconds, sink.keptFrames(), options.summary).c_str(),
+             stdout);
+  if (cut) {
+    std::printf(
+        "Kept %llu frames (%.4f s, --seconds %g in whole %.1f ms frames); %llu later frame(s), "
+        "delivered before the stop took hold, are left out.\n",
+        static_cast<unsigned long long>(sink.frameLimit()), streamSeconds, options.seconds,
+        kFramePeriodSeconds * 1000.0,
+        static_cast<unsigned long long>(sink.frames() - sink.frameLimit()));
+  }
   std::fflush(stdout);
   for (const auto& path : kept) {
     std::fprintf(stderr, "bvhost: what was written is kept, readable, in %s\n", path.c_str());
@@ -257,7 +295,7 @@ int runRecord(const RecordOptions& options) {
     api.bv_disconnect();
     throw;
   }
-  RecordingSink sink(channels, writers);
+  RecordingSink sink(channels, writers, framesFor(options.seconds));
   std::exception_ptr failure = stream(api, sink, writers, streamStart, options.seconds);
   const PluginResult stopped = api.bv_stop_streaming();
   const double elapsed = secondsSince(streamStart);
@@ -270,7 +308,7 @@ int runRecord(const RecordOptions& options) {
     }
   }
   api.bv_disconnect();
-  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed);
+  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
 }
 
 }  // namespace bvhost

@@ -7,6 +7,7 @@
 
 #include "configuration.h"
 #include "sample_writer.h"
+#include "stream_stats.h"
 
 namespace bvhost {
 
@@ -22,6 +23,7 @@ struct RecordOptions {
   double seconds = 0.0;
   std::vector<OutputFile> outputs;
   TriggerOptions triggers;
+  SummaryDetail summary = SummaryDetail::Automatic;
 };
 
 int runRecord(const RecordOptions& options);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "record_assembler.h"
 #include "units.h"
@@ -100,7 +101,26 @@ std::uint64_t StreamStats::totalGaps() const {
   return gaps;
 }
 
-std::string StreamStats::summary(double elapsedSeconds, std::uint64_t frames) const {
+namespace {
+
+long long expectedSamples(const ChannelInfo& info, double elapsedSeconds) {
+  return static_cast<long long>(std::llround(info.rate * elapsedSeconds));
+}
+
+// Worth a row of its own in the compact summary: more than a couple of
+// frames short or over (a stop's last read can end mid-frame), a break in
+// firstIndex, or samples no EDF+/BDF+ record can hold.
+bool needsALook(const ChannelInfo& info, const ChannelStats& stats, double elapsedSeconds) {
+  const long long diff =
+      static_cast<long long>(stats.received) - expectedSamples(info, elapsedSeconds);
+  const auto tolerance =
+      static_cast<long long>(2 * std::max<std::uint64_t>(info.samplesPerFrame, 1));
+  return std::llabs(diff) > tolerance || stats.gaps > 0 || stats.beyondFrame > 0;
+}
+
+}  // namespace
+
+std::string StreamStats::channelTable(double elapsedSeconds, bool onlyOff) const {
   std::size_t componentWidth = 9;
   std::size_t channelWidth = 7;
   for (const auto& channel : channels_) {
@@ -109,27 +129,91 @@ std::string StreamStats::summary(double elapsedSeconds, std::uint64_t frames) co
   }
   const int cw = static_cast<int>(componentWidth);
   const int hw = static_cast<int>(channelWidth);
-  std::string text;
+  std::string rows;
   char line[512];
-  std::snprintf(line, sizeof line,
-                "Summary: %.3f s of stream time, %llu frames, %llu samples in %zu channels\n",
-                elapsedSeconds, static_cast<unsigned long long>(frames),
-                static_cast<unsigned long long>(total_), channels_.size());
-  text += line;
-  std::snprintf(line, sizeof line, "%-*s  %-*s  %-10s  %9s  %9s  %9s  %6s  %4s\n", cw, "component",
-                hw, "channel", "unit", "rate/Hz", "received", "expected", "diff", "gaps");
-  text += line;
   for (std::size_t i = 0; i < channels_.size(); ++i) {
     const ChannelInfo& info = channels_[i];
     const ChannelStats& stats = stats_[i];
-    const auto expected = static_cast<long long>(std::llround(info.rate * elapsedSeconds));
+    if (onlyOff && !needsALook(info, stats, elapsedSeconds)) {
+      continue;
+    }
+    const long long expected = expectedSamples(info, elapsedSeconds);
     const long long diff = static_cast<long long>(stats.received) - expected;
     std::snprintf(line, sizeof line, "%-*s  %-*s  %-10s  %9.2f  %9llu  %9lld  %+6lld  %4llu\n", cw,
                   info.component.c_str(), hw, info.channel.c_str(), unitName(info.unit).c_str(),
                   info.rate, static_cast<unsigned long long>(stats.received), expected, diff,
                   static_cast<unsigned long long>(stats.gaps));
+    rows += line;
+  }
+  if (rows.empty()) {
+    return rows;
+  }
+  std::snprintf(line, sizeof line, "%-*s  %-*s  %-10s  %9s  %9s  %9s  %6s  %4s\n", cw, "component",
+                hw, "channel", "unit", "rate/Hz", "received", "expected", "diff", "gaps");
+  return line + rows;
+}
+
+std::string StreamStats::sensorTable(double elapsedSeconds) const {
+  struct Totals {
+    std::string name;
+    std::size_t channels = 0;
+    std::uint64_t received = 0;
+    long long expected = 0;
+    std::uint64_t gaps = 0;
+  };
+  std::vector<Totals> sensors(sensorFrames_.size());
+  std::size_t nameWidth = 4;
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    const ChannelInfo& info = channels_[i];
+    Totals& totals = sensors[info.componentIndex];
+    totals.name = info.component;
+    ++totals.channels;
+    totals.received += stats_[i].received;
+    totals.expected += expectedSamples(info, elapsedSeconds);
+    totals.gaps += stats_[i].gaps;
+    nameWidth = std::max(nameWidth, info.component.size());
+  }
+  const int nw = static_cast<int>(nameWidth);
+  char line[512];
+  std::snprintf(line, sizeof line, "%-6s  %-*s  %8s  %10s  %10s  %7s  %4s\n", "sensor", nw, "name",
+                "channels", "received", "expected", "diff", "gaps");
+  std::string text = line;
+  for (std::size_t sensor = 0; sensor < sensors.size(); ++sensor) {
+    const Totals& totals = sensors[sensor];
+    if (totals.channels == 0) {
+      continue;
+    }
+    std::snprintf(line, sizeof line, "%-6s  %-*s  %8zu  %10llu  %10lld  %+7lld  %4llu\n",
+                  sensorLabel(sensor).c_str(), nw, totals.name.c_str(), totals.channels,
+                  static_cast<unsigned long long>(totals.received), totals.expected,
+                  static_cast<long long>(totals.received) - totals.expected,
+                  static_cast<unsigned long long>(totals.gaps));
     text += line;
   }
+  const std::string off = channelTable(elapsedSeconds, true);
+  if (!off.empty()) {
+    text +=
+        "Channels off by more than two frames, with gaps, or with samples beyond a frame:\n" + off;
+  }
+  return text;
+}
+
+std::string StreamStats::summary(double elapsedSeconds, std::uint64_t frames,
+                                 SummaryDetail detail) const {
+  const std::size_t sensors = silences_.sensors();
+  if (detail == SummaryDetail::Automatic) {
+    detail = sensors <= kChannelTableSensors ? SummaryDetail::Channels : SummaryDetail::Sensors;
+  }
+  std::string text;
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "Summary: %.3f s of stream time, %llu frames, %llu samples in %zu channels of %zu "
+                "sensor(s)\n",
+                elapsedSeconds, static_cast<unsigned long long>(frames),
+                static_cast<unsigned long long>(total_), channels_.size(), sensors);
+  text += line;
+  text += detail == SummaryDetail::Channels ? channelTable(elapsedSeconds, false)
+                                            : sensorTable(elapsedSeconds);
   for (std::size_t i = 0; i < channels_.size(); ++i) {
     if (!stats_[i].firstGap.empty()) {
       text += "gap in " + shortLabel(channels_[i]) + ": " + stats_[i].firstGap + "\n";

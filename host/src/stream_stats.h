@@ -11,6 +11,13 @@
 
 namespace bvhost {
 
+// How the summary lists what arrived: a row per channel, or a row per
+// sensor plus rows for only the channels that need a look.
+enum class SummaryDetail { Automatic, Sensors, Channels };
+
+// Up to this many sensors a row per channel still reads at a glance.
+inline constexpr std::size_t kChannelTableSensors = 4;
+
 struct ChannelStats {
   std::uint64_t received = 0;
   std::uint64_t nextIndex = 0;
@@ -39,8 +46,9 @@ class StreamStats {
   void finish();
   const SilenceTracker& silences() const { return silences_; }
 
-  // The table printed at the end of a recording.
-  std::string summary(double elapsedSeconds, std::uint64_t frames) const;
+  // What is printed at the end of a recording.
+  std::string summary(double elapsedSeconds, std::uint64_t frames,
+                      SummaryDetail detail = SummaryDetail::Automatic) const;
 
  private:
   const std::vector<ChannelInfo>& channels_;
@@ -57,6 +65,10 @@ class StreamStats {
   };
   void noteSensorFrame(std::size_t sensor);
   std::string silenceSummary() const;
+  // Rows of every channel, or of only those that need a look; empty when
+  // there are none to show.
+  std::string channelTable(double elapsedSeconds, bool onlyOff) const;
+  std::string sensorTable(double elapsedSeconds) const;
   std::vector<SensorFrame> sensorFrames_;
   SilenceTracker silences_;
 };

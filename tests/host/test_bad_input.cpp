@@ -27,6 +27,16 @@ TEST(BadInput, HelpListsTheCommandsAndExitCodes) {
   EXPECT_THAT(run.out, HasSubstr("143  record stopped by SIGTERM"));
 }
 
+TEST(BadInput, VersionNamesBvhostAndEdflib) {
+  for (const char* option : {"--version", "-V"}) {
+    const CliRun run = runBvhost({option});
+    EXPECT_EQ(run.exitCode, 0) << option;
+    EXPECT_THAT(run.out, ::testing::MatchesRegex("bvhost [0-9]+\\.[0-9]+\\.[0-9]+\nEDFlib "
+                                                 "[0-9]+\\.[0-9][0-9]\n"))
+        << option;
+  }
+}
+
 TEST(BadInput, MissingPluginFileExits3) {
   const CliRun run = runBvhost({"info", "/nonexistent/libplugin.so"});
   EXPECT_EQ(run.exitCode, 3);
@@ -63,7 +73,8 @@ TEST(BadInput, BadOptionValuesExit2) {
                    "--seconds takes a number of seconds above 0");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "2x", "--out", out}, "not '2x'");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "nan", "--out", out}, "not 'nan'");
-  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1"}, "record needs --out FILE");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1"},
+                   "record needs --out FILE, a .csv, .edf or .bdf file");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--out", out}, "record needs --seconds S");
   expectUsageError(
       {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--format", "wav"},
@@ -74,8 +85,13 @@ TEST(BadInput, BadOptionValuesExit2) {
       {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--start-trigger=yes"},
       "--start-trigger takes on or off, not 'yes'");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--loud"},
-                   "record does not know the option '--loud'");
+                   "record does not know the option '--loud'; it takes --seconds");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "out.bdf", "--seconds", "1"},
+                   "write --out out.bdf instead of out.bdf");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "later"},
+                   "everything is an option such as --seconds S or --out FILE");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds"}, "--seconds needs a value");
+  expectUsageError({"--verbose"}, "a command (info, record, validate, repair) comes first");
   expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--seed", "-3"},
                    "--seed takes a whole number, not '-3'");
   expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--only", "(unclosed"},

@@ -210,6 +210,37 @@ TEST(EdfWriter, SamplesReadBackWithinOneDigitalStep) {
   }
 }
 
+// A viewer shows the recording field's equipment and additional subfields
+// as what was recorded with what: both must survive in full where they fit,
+// and a long plug-in name must not push the description out of the field.
+TEST(EdfWriter, HeaderNamesThePluginAndWhatWasRecorded) {
+  const std::string longName(60, 'N');
+  const std::vector<std::pair<RecordingInfo, std::string>> cases = {
+      {RecordingInfo{"Orvane Kessra", "1.0.14", {}}, "Orvane Kessra 1.0.14"},
+      {RecordingInfo{longName, "2", {}}, longName.substr(0, 25)}};
+  for (const auto& [info, equipment] : cases) {
+    const std::string path = temporaryPath("fields.bdf");
+    {
+      EdfWriter writer(path, true, kChannels, info);
+      const std::vector<float> zeros(26);
+      writer.write(0, 0, zeros.data(), 26);
+      writer.write(1, 0, zeros.data(), 2);
+      writer.close();
+    }
+    edf_hdr_struct header{};
+    ASSERT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_DO_NOT_READ_ANNOTATIONS), 0);
+    EXPECT_EQ(std::string(header.equipment), equipment);
+    EXPECT_THAT(std::string(header.recording_additional), ::testing::StartsWith("1 sensor, 2 ch"));
+    edfclose_file(header.handle);
+    std::filesystem::remove(path);
+  }
+  const auto sixteen = edfRecordingFields(RecordingInfo{"Orvane Kessra", "1.0.14", {}}, 16, 112);
+  EXPECT_EQ(sixteen.equipment, "Orvane Kessra 1.0.14");
+  EXPECT_EQ(sixteen.additional, "16 sensors, 112 ch");
+  const auto shortName = edfRecordingFields(RecordingInfo{"Kessra", "1", {}}, 4, 28);
+  EXPECT_EQ(shortName.additional, "bvhost, 4 sensors, 28 channels");
+}
+
 // Digital samples are converted by the writer itself; they must be what
 // EDFlib's own conversion of the same physical values gives.
 TEST(EdfWriter, DigitalSamplesMatchEdflibsOwnConversion) {

@@ -241,6 +241,60 @@ TEST_F(Record, SummaryReportsEveryChannelWithoutGaps) {
   EXPECT_THAT(run_.out, HasSubstr("Wrote " + directory_ + "/run.bdf"));
 }
 
+// The received total of sensor `label` (S1, S2, ...) in a per-sensor summary.
+std::uint64_t summarySensorReceived(const std::string& summary, const std::string& label) {
+  std::istringstream lines(summary);
+  std::string line;
+  const std::regex row(R"(^(S\d+)\s.*\s(\d+)\s+(\d+)\s+(\d+)\s+[-+]\d+\s+(\d+)$)");
+  while (std::getline(lines, line)) {
+    std::smatch match;
+    if (std::regex_match(line, match, row) && match[1] == label) {
+      return std::stoull(match[3]);
+    }
+  }
+  ADD_FAILURE() << "no summary line for sensor " << label;
+  return 0;
+}
+
+// The plug-in's start alone takes a second, with the device already running:
+// a shorter recording must still hold only the time asked for, in whole
+// frames, and the summary must say the time the files hold. With 16 sensors
+// the summary gives a row per sensor whose totals are what the files hold.
+TEST(RecordShort, HoldsTheTimeAskedForAndSummarisesManySensorsCompactly) {
+  const std::string directory = scratchDirectory("short");
+  auto sixteen = kSimulator;
+  sixteen["ORVANE_SIM_SENSORS"] = "16";
+  const CliRun run = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "0.5", "--out",
+                                directory + "/s.csv", "--out", directory + "/s.bdf"},
+                               sixteen);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // 0.5 s is 37.04 frames of 13.5 ms: rounded up, never short.
+  EXPECT_THAT(run.out, HasSubstr("Summary: 0.513 s of stream time, 38 frames,"));
+  EXPECT_THAT(run.out, HasSubstr("Kept 38 frames (0.5130 s, --seconds 0.5"));
+  EXPECT_THAT(run.out, HasSubstr("Every sensor delivered every frame in full."));
+  // Nothing is off, so no channel gets a row of its own.
+  EXPECT_THAT(run.out, Not(HasSubstr("MILLIVOLTS")));
+  EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), 25);
+  const Samples csv = readCsv(directory + "/s.csv");
+  ASSERT_EQ(csv.size(), 16u * 7);
+  std::map<std::string, std::uint64_t> perSensor;
+  for (const auto& [key, values] : csv) {
+    EXPECT_EQ(values.size(), key.second == "EMG" ? 38u * 26 : 38u * 2) << key.second;
+    std::smatch number;
+    ASSERT_TRUE(std::regex_search(key.first, number, std::regex(R"(Sensor (\d+))")));
+    perSensor["S" + number[1].str()] += values.size();
+  }
+  ASSERT_EQ(perSensor.size(), 16u);
+  for (const auto& [label, received] : perSensor) {
+    EXPECT_EQ(received, summarySensorReceived(run.out, label)) << label;
+  }
+  for (const BdfSignal& signal : readBdf(directory + "/s.bdf")) {
+    EXPECT_EQ(signal.values.size(),
+              signal.label.find("EMG") != std::string::npos ? 38u * 26 : 38u * 2)
+        << signal.label;
+  }
+}
+
 std::vector<std::string> readAnnotations(const std::string& path) {
   edf_hdr_struct header{};
   EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);

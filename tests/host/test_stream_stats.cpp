@@ -56,3 +56,47 @@ TEST(StreamStats, UnknownChannelsAreReported) {
   EXPECT_EQ(stats.unknownBlocks(), 1u);
   EXPECT_THAT(stats.summary(1.0, 0), HasSubstr("never described, first Z / Q"));
 }
+
+// Past four sensors a row per sensor, and a row for a channel only where
+// something is off: a firstIndex gap, or a shortfall beyond two frames.
+// A channel a frame short (a stop mid-frame) is not off.
+TEST(StreamStats, ManySensorsGetARowEachAndOnlyOffChannelsTheirOwn) {
+  std::vector<ChannelInfo> channels;
+  for (std::size_t sensor = 0; sensor < 5; ++sensor) {
+    const std::string name = "Sensor " + std::to_string(sensor + 1);
+    channels.push_back({sensor, name, "EMG", 9, 2000.0, 27});
+    channels.push_back({sensor, name, "ACC", 2, 2.0 / 0.0135, 2});
+  }
+  StreamStats stats(channels);
+  for (std::uint64_t frame = 0; frame < 10; ++frame) {
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      const std::uint64_t perFrame = channels[c].samplesPerFrame;
+      std::uint64_t first = frame * perFrame;
+      std::uint64_t count = perFrame;
+      if (c == 5 && frame >= 5) {
+        ++first;  // S3 ACC skips one index
+      }
+      if (c == 8 && frame >= 5) {
+        count = 0;  // S5 EMG falls silent for half the run
+      }
+      if (c == 0 && frame == 9) {
+        count = 0;  // S1 EMG misses the last frame only
+      }
+      stats.add(c, block(c == 8 && frame >= 5 ? 5 * perFrame : first, count));
+    }
+  }
+  stats.finish();
+  const std::string compact = stats.summary(0.135, 10);
+  EXPECT_THAT(compact, HasSubstr("in 10 channels of 5 sensor(s)\n"));
+  EXPECT_THAT(compact, ::testing::ContainsRegex("\nS1 +Sensor 1 +2 +263 +290 +-27 +0\n"));
+  EXPECT_THAT(compact, ::testing::ContainsRegex("\nS3 +Sensor 3 +2 +290 +290 +\\+0 +1\n"));
+  EXPECT_THAT(compact, ::testing::ContainsRegex("\nSensor 3 +ACC .* 1\n"));
+  EXPECT_THAT(compact, ::testing::ContainsRegex("\nSensor 5 +EMG .* 135 +270 +-135 +0\n"));
+  EXPECT_THAT(compact, Not(::testing::ContainsRegex("Sensor 1 +EMG")));
+  EXPECT_THAT(compact, Not(::testing::ContainsRegex("Sensor 5 +ACC")));
+  EXPECT_THAT(compact, HasSubstr("S5 no data: 0.0675 s for 0.0675 s\n"));
+  EXPECT_THAT(compact, HasSubstr("1 gap(s) in firstIndex.\n"));
+  const std::string full = stats.summary(0.135, 10, SummaryDetail::Channels);
+  EXPECT_THAT(full, ::testing::ContainsRegex("\nSensor 1 +EMG .* 243 +270 +-27 +0\n"));
+  EXPECT_THAT(stats.summary(0.135, 10, SummaryDetail::Sensors), compact);
+}
