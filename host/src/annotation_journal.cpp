@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "folder_sync.h"
 #include "sample_writer.h"
 
 namespace bvhost {
@@ -116,14 +117,8 @@ void AnnotationJournal::sync() {
   }
   if (!folderSynced_) {
     // The journal's own entry in its folder must outlast a power loss too;
-    // once is enough. A file system that cannot sync a folder says EINVAL.
-    const auto slash = path_.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
-    }
+    // once is enough.
+    syncFolder(folderOf(path_));
     folderSynced_ = true;
   }
 }

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "folder_sync.h"
 #include "partial_name.h"
 
 namespace bvhost {
@@ -166,19 +167,6 @@ mode_t currentUmask() {
   const mode_t mask = ::umask(022);
   ::umask(mask);
   return mask;
-}
-
-// Makes a folder's entries (a new or renamed file) survive a power loss.
-// Some file systems cannot sync a folder and say so with EINVAL; there is
-// nothing more to do on those.
-int syncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    return errno;
-  }
-  const int result = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-  ::close(fd);
-  return result;
 }
 
 int syncFile(const std::string& path) {

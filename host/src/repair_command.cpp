@@ -15,6 +15,7 @@
 #include "edf_finish.h"
 #include "edf_header.h"
 #include "exit_codes.h"
+#include "folder_sync.h"
 #include "partial_name.h"
 #include "sample_writer.h"
 
@@ -54,18 +55,6 @@ Kind detectKind(const std::string& path) {
   throw OutputError(path +
                     " is no recording bvhost writes: it begins neither with an EDF or BDF "
                     "header nor with bvhost's CSV first line");
-}
-
-void syncDirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    // Best effort: the move itself has happened, only its durability is at
-    // stake, and some file systems refuse to sync a directory.
-    ::fsync(fd);
-    ::close(fd);
-  }
 }
 
 // Moves without ever replacing a file: link() fails on an existing name
@@ -128,7 +117,9 @@ int runRepair(const std::string& file, const std::optional<std::string>& out) {
   const std::optional<std::string> target = out ? out : intendedPath(file);
   if (target) {
     if (moveIfFree(file, *target)) {
-      syncDirectoryOf(*target);
+      // Best effort: the move itself has happened, only its durability is
+      // at stake.
+      syncFolder(folderOf(*target));
       where = *target;
     } else {
       std::printf("%s already exists, so the repaired file keeps its own name\n", target->c_str());

@@ -1,6 +1,6 @@
 // Writes one sensor's simulated EMG as CSV, "millivolts,envelope" a line at
 // 1925.93 Hz, straight from the signal code rather than through a paced
-// capture, so a minute of signal takes a moment. plot_emg_spectrum.py reads it.
+// capture, so a minute of signal takes a moment. plot_emg_power.py reads it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

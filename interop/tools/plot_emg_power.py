@@ -2,12 +2,12 @@
 
 Run from the repository root after `cmake --build --preset default`:
 
-    /usr/bin/python3 interop/tools/plot_emg_spectrum.py
+    /usr/bin/python3 interop/tools/plot_emg_power.py
 
 It records with build/default/bin/emg_dump, estimates the power spectral
 density by Welch's method (Hann window, 256 samples, half overlap) over the
 stretches at full effort, prints median and mean frequencies, and writes
-interop/emg_spectrum.png.
+interop/emg_power_density.png.
 """
 import io
 import subprocess
@@ -22,7 +22,7 @@ from scipy import signal
 
 RATE = 26 / 0.0135
 DUMP = sys.argv[1] if len(sys.argv) > 1 else "build/default/bin/emg_dump"
-OUT = sys.argv[2] if len(sys.argv) > 2 else "interop/emg_spectrum.png"
+OUT = sys.argv[2] if len(sys.argv) > 2 else "interop/emg_power_density.png"
 
 
 def record(pattern, seconds, slot):
