@@ -13,6 +13,9 @@ enum ExitCode : int {
   kExitNotAPlugin = 4,
   kExitPluginRefused = 5,
   kExitOutputFailed = 6,
+  // bvhost itself failed (out of memory, say); what a recording had
+  // written is kept on the disk.
+  kExitInternal = 70,
   kExitHangUp = 129,
   kExitInterrupted = 130,
   kExitTerminated = 143,
@@ -32,6 +35,8 @@ inline constexpr const char* kExitCodeTable =
     "  6    an output cannot be written (checked before connecting), or a write\n"
     "       failed while recording: what was written is kept, readable (repair:\n"
     "       the file cannot be read or written, or is no recording bvhost writes)\n"
+    "  70   bvhost itself failed (out of memory, say); a recording's files are\n"
+    "       kept, under their temporary names if they could not be completed\n"
     "  129  record stopped by SIGHUP; the files are complete\n"
     "  130  record stopped by SIGINT; the files are complete\n"
     "  143  record stopped by SIGTERM; the files are complete\n";

@@ -1,6 +1,7 @@
 // bvhost: the reference host. Parses the command line, runs one command, and
 // turns every failure into a message and a documented exit code.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <variant>
 #include <vector>
@@ -59,6 +60,11 @@ int run(const std::vector<std::string>& arguments) {
   } catch (const OutputError& error) {
     std::fprintf(stderr, "bvhost: %s\n", error.what());
     return kExitOutputFailed;
+  } catch (const std::exception& error) {
+    // Anything else must still end with a message and an exit code, never
+    // with an abort that a lab would read as a crash.
+    std::fprintf(stderr, "bvhost: internal error: %s\n", error.what());
+    return kExitInternal;
   }
 }
 

@@ -197,7 +197,9 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
       writers[i]->close();
       partials[i].commit();
       wrote.push_back(files[i].path);
-    } catch (const OutputError&) {
+    } catch (...) {
+      // Whatever went wrong, what was recorded stays on the disk: a partial
+      // file is removed only when nothing was recorded into it.
       partials[i].keep();
       kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
       if (!failure) {
