@@ -55,12 +55,17 @@ check: packages
 # Fuzzes for FUZZ_SECONDS from the committed seeds; new inputs collect in
 # build/fuzz/corpus and any crash lands in build/fuzz/.
 FUZZ_SECONDS ?= 600
+# The file readers of bvhost repair are small; a minute covers them well.
+FUZZ_EDF_SECONDS ?= 60
 fuzz: packages
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
 	build/fuzz/bin/kessra_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 		-dict=fuzz/kessra.dict -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
+	mkdir -p build/fuzz/corpus_edf
+	build/fuzz/bin/bvhost_fuzz_edf -max_total_time=$(FUZZ_EDF_SECONDS) -print_final_stats=1 \
+		-artifact_prefix=build/fuzz/edf- build/fuzz/corpus_edf fuzz/corpus_edf
 
 # Optimised build, then every benchmark.
 bench: packages
