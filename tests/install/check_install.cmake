@@ -4,13 +4,7 @@
 # plug-in that finds its interop library anywhere but beside itself, fails.
 # Needs BUILD_DIR, STAGE_DIR, C_COMPILER.
 
-function(run_checked)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT code EQUAL 0)
-    message(FATAL_ERROR "failed (${code}): ${ARGN}\n${out}${err}")
-  endif()
-  set(output "${out}${err}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_checked.cmake)
 
 file(REMOVE_RECURSE ${STAGE_DIR})
 
@@ -25,12 +19,12 @@ foreach(path bin/bvhost include/kessra_plugin.h lib/kessra/libkessra_plugin.so
 endforeach()
 set(plugin ${full}/lib/kessra/libkessra_plugin.so)
 run_checked(${full}/bin/bvhost info ${plugin})
-if(NOT output MATCHES "Orvane Kessra Sensor 1")
-  message(FATAL_ERROR "installed bvhost info shows no sensor:\n${output}")
+if(NOT output_with_errors MATCHES "Orvane Kessra Sensor 1")
+  message(FATAL_ERROR "installed bvhost info shows no sensor:\n${output_with_errors}")
 endif()
 run_checked(${full}/bin/bvhost validate ${plugin} --only "^stream$")
-if(NOT output MATCHES "1 checks? run, 1 passed")
-  message(FATAL_ERROR "installed plug-in did not pass the stream check:\n${output}")
+if(NOT output_with_errors MATCHES "1 checks? run, 1 passed")
+  message(FATAL_ERROR "installed plug-in did not pass the stream check:\n${output_with_errors}")
 endif()
 # A host author compiles against the installed header alone.
 file(WRITE ${STAGE_DIR}/uses_header.c "#include <kessra_plugin.h>\nint main(void) { return 0; }\n")

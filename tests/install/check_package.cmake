@@ -2,13 +2,7 @@
 # apt installs is their file lists and Depends, which no install into a
 # staging prefix shows. Needs BUILD_DIR, STAGE_DIR.
 
-function(run_checked)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT code EQUAL 0)
-    message(FATAL_ERROR "failed (${code}): ${ARGN}\n${out}${err}")
-  endif()
-  set(output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run_checked.cmake)
 
 function(expect text pattern what)
   if(NOT text MATCHES "${pattern}")
