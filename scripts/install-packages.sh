@@ -10,6 +10,11 @@ set -euo pipefail
 packages=()
 # Configure and build: bvhost writes EDF+/BDF+ through EDFlib.
 packages+=(cmake ninja-build g++ make binutils libedf-dev)
+# Build: bvhost's live view serves its page through cpp-httplib, found with
+# pkg-config.
+packages+=(pkg-config libcpp-httplib-dev)
+# make test: the live view's test drives a headless Chromium.
+packages+=(chromium)
 # make test: GoogleTest, and save2gdf, which reads recorded files back.
 packages+=(libgtest-dev libgmock-dev biosig-tools)
 # make test: an independent reader the recording tests judge files with, and

@@ -118,6 +118,49 @@ double parseSeconds(const std::string& value) {
   return seconds;
 }
 
+int parsePort(const std::string& value) {
+  if (value.empty() || value.size() > 5 ||
+      value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 65535) {
+    throw UsageError(
+        "option --port takes a port number from 0 to 65535 (0 takes any free one), not '" + value +
+        "'");
+  }
+  return std::stoi(value);
+}
+
+// The live view's options, common to record --live and monitor; false when
+// the option is none of them.
+bool parseLiveOption(const std::string& option, ArgumentReader& reader, LiveOptions& live,
+                     bool& addressGiven) {
+  if (option == "--listen") {
+    live.address = reader.value(option);
+    addressGiven = true;
+    if (live.address.empty()) {
+      throw UsageError("option --listen needs an address, such as 127.0.0.1 or 0.0.0.0");
+    }
+  } else if (option == "--port") {
+    live.port = parsePort(reader.value(option));
+    addressGiven = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool parseTriggerOption(const std::string& option, ArgumentReader& reader,
+                        TriggerOptions& triggers) {
+  if (option == "--start-trigger") {
+    triggers.startInput = parseSwitch(option, reader.value(option));
+  } else if (option == "--stop-trigger") {
+    triggers.stopInput = parseSwitch(option, reader.value(option));
+  } else if (option == "--output-triggers") {
+    triggers.outputTriggers = parseSwitch(option, reader.value(option));
+  } else {
+    return false;
+  }
+  return true;
+}
+
 std::uint64_t parseSeed(const std::string& value) {
   if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
       value.size() > 19) {
@@ -146,7 +189,7 @@ std::string unknownRecordArgument(const std::string& argument) {
   }
   return "record does not know the option '" + argument +
          "'; it takes --seconds, --out, --format, --start-trigger, --stop-trigger, "
-         "--output-triggers, --summary";
+         "--output-triggers, --summary, --live, --listen, --port";
 }
 
 RecordOptions parseRecord(const std::vector<std::string>& arguments) {
@@ -155,10 +198,17 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
   std::vector<std::string> outputs;
   std::optional<OutputFormat> format;
   bool haveSeconds = false;
+  bool addressGiven = false;
   ArgumentReader reader(arguments, 2);
   while (!reader.done()) {
     const std::string option = reader.option();
-    if (option == "--seconds") {
+    if (parseTriggerOption(option, reader, options.triggers) ||
+        parseLiveOption(option, reader, options.live, addressGiven)) {
+      continue;
+    }
+    if (option == "--live") {
+      options.live.enabled = true;
+    } else if (option == "--seconds") {
       options.seconds = parseSeconds(reader.value(option));
       haveSeconds = true;
     } else if (option == "--out") {
@@ -170,15 +220,12 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
       format = parseFormat(reader.value(option));
     } else if (option == "--summary") {
       options.summary = parseSummary(reader.value(option));
-    } else if (option == "--start-trigger") {
-      options.triggers.startInput = parseSwitch(option, reader.value(option));
-    } else if (option == "--stop-trigger") {
-      options.triggers.stopInput = parseSwitch(option, reader.value(option));
-    } else if (option == "--output-triggers") {
-      options.triggers.outputTriggers = parseSwitch(option, reader.value(option));
     } else {
       throw UsageError(unknownRecordArgument(option));
     }
+  }
+  if (addressGiven && !options.live.enabled) {
+    throw UsageError("--listen and --port set where the live view listens; add --live to have one");
   }
   if (!haveSeconds) {
     throw UsageError("record needs --seconds S, the time to record, for example --seconds 60");
@@ -204,6 +251,34 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
       }
     }
     options.outputs.push_back(OutputFile{path, *chosen, {}});
+  }
+  return options;
+}
+
+// A recording with the live view and no files, until stopped or for S.
+RecordOptions parseMonitor(const std::vector<std::string>& arguments) {
+  RecordOptions options;
+  options.plugin = pluginArgument(arguments, "monitor");
+  options.live.enabled = true;
+  bool addressGiven = false;
+  ArgumentReader reader(arguments, 2);
+  while (!reader.done()) {
+    const std::string option = reader.option();
+    if (parseTriggerOption(option, reader, options.triggers) ||
+        parseLiveOption(option, reader, options.live, addressGiven)) {
+      continue;
+    }
+    if (option == "--seconds") {
+      options.seconds = parseSeconds(reader.value(option));
+    } else if (option == "--out") {
+      throw UsageError(
+          "monitor writes no files; to record while watching, use bvhost record "
+          "PLUGIN.so --live --seconds S --out FILE");
+    } else {
+      throw UsageError("monitor does not know the option '" + option +
+                       "'; it takes --seconds, --listen, --port, --start-trigger, "
+                       "--stop-trigger, --output-triggers");
+    }
   }
   return options;
 }
@@ -264,12 +339,20 @@ std::string usageText() {
              "  bvhost record PLUGIN.so --seconds S --out FILE [--out FILE...]\n"
              "        [--format csv|edf|bdf] [--start-trigger on|off] [--stop-trigger on|off]\n"
              "        [--output-triggers on|off] [--summary sensors|channels]\n"
+             "        [--live [--listen ADDRESS] [--port N]]\n"
              "      streams for S seconds (in whole 13.5 ms frames, rounded up) into CSV,\n"
              "      EDF+ or BDF+ files, then prints a summary: a row per channel for up\n"
              "      to 4 sensors, else a row per sensor and rows for only the channels\n"
              "      that are off, unless --summary says which; the format comes from\n"
              "      --format (one --out) or else from each file's extension; the\n"
-             "      triggers default to on; Ctrl-C stops early with complete files\n"
+             "      triggers default to on; Ctrl-C stops early with complete files;\n"
+             "      --live serves a page of every sensor's live traces (see monitor)\n"
+             "  bvhost monitor PLUGIN.so [--seconds S] [--listen ADDRESS] [--port N]\n"
+             "        [--start-trigger on|off] [--stop-trigger on|off] [--output-triggers on|off]\n"
+             "      streams until Ctrl-C (or for S seconds) and writes no file; serves a\n"
+             "      read-only page at http://127.0.0.1:8642/ (--port; 0 takes any free\n"
+             "      port) with live traces, battery, frame rate and gaps per sensor; it\n"
+             "      listens on loopback only unless --listen names another address\n"
              "  bvhost validate PLUGIN.so [--seed N] [--only REGEX]\n"
              "      conformance checks, each in its own process with a time limit;\n"
              "      --only runs the checks whose name matches REGEX (POSIX extended)\n"
@@ -314,6 +397,9 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   if (command == "record") {
     return parseRecord(arguments);
   }
+  if (command == "monitor") {
+    return parseMonitor(arguments);
+  }
   if (command == "validate") {
     return parseValidate(arguments);
   }
@@ -322,10 +408,10 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (command.rfind("-", 0) == 0) {
     throw UsageError("unknown option '" + command +
-                     "'; a command (info, record, validate, repair) comes first");
+                     "'; a command (info, record, monitor, validate, repair) comes first");
   }
-  throw UsageError("unknown command '" + command + "'; the commands are info, record, validate, " +
-                   "repair");
+  throw UsageError("unknown command '" + command +
+                   "'; the commands are info, record, monitor, validate, repair");
 }
 
 }  // namespace bvhost

@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "exit_codes.h"
 #include "info_command.h"
+#include "live/live_server.h"
 #include "plugin_loader.h"
 #include "repair_command.h"
 #include "results.h"
@@ -50,6 +51,9 @@ int run(const std::vector<std::string>& arguments) {
   } catch (const UsageError& error) {
     std::fprintf(stderr, "bvhost: %s\nRun 'bvhost --help' for the commands and options.\n",
                  error.what());
+    return kExitUsage;
+  } catch (const ListenError& error) {
+    std::fprintf(stderr, "bvhost: %s\n", error.what());
     return kExitUsage;
   } catch (const LoadError& error) {
     std::fprintf(stderr, "bvhost: %s\n", error.what());

@@ -20,9 +20,12 @@ void ProgressLine::update(double elapsedSeconds, double targetSeconds, std::uint
   lastDrawn_ = now;
   drawn_ = true;
   const double rate = elapsedSeconds > 0.0 ? static_cast<double>(samples) / elapsedSeconds : 0.0;
-  std::fprintf(stderr,
-               "\r\033[Krecording  %7.1f / %.1f s  %8llu frames  %9.0f samples/s  Ctrl-C stops",
-               elapsedSeconds, targetSeconds, static_cast<unsigned long long>(frames), rate);
+  char target[32] = "";
+  if (targetSeconds > 0.0) {
+    std::snprintf(target, sizeof target, " / %.1f", targetSeconds);
+  }
+  std::fprintf(stderr, "\r\033[Krecording  %7.1f%s s  %8llu frames  %9.0f samples/s  Ctrl-C stops",
+               elapsedSeconds, target, static_cast<unsigned long long>(frames), rate);
   std::fflush(stderr);
 }
 

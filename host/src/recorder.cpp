@@ -7,10 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <optional>
 
 #include "channel_layout.h"
 #include "exit_codes.h"
+#include "live/live_view.h"
 #include "output_target.h"
 #include "plugin_loader.h"
 #include "progress.h"
@@ -35,8 +37,13 @@ constexpr auto kSyncInterval = std::chrono::seconds(1);
 class RecordingSink : public SampleHandler {
  public:
   RecordingSink(const std::vector<ChannelInfo>& channels,
-                std::vector<std::unique_ptr<SampleWriter>>& writers, std::uint64_t frameLimit)
-      : router_(channels), stats_(channels), writers_(writers), frameLimit_(frameLimit) {}
+                std::vector<std::unique_ptr<SampleWriter>>& writers, std::uint64_t frameLimit,
+                LiveTap* tap)
+      : router_(channels),
+        stats_(channels),
+        writers_(writers),
+        frameLimit_(frameLimit),
+        tap_(tap) {}
 
   void onBlock(const char* component, const char* channel, const SampleBlock& block) override {
     ++blocks_;
@@ -59,6 +66,9 @@ class RecordingSink : public SampleHandler {
       for (auto& writer : writers_) {
         writer->write(*index, block.firstIndex, block.values, block.count);
       }
+      if (tap_ != nullptr) {
+        tap_->add(*index, stats_.channel(*index).blocks - 1, block.values, block.count);
+      }
     }
   }
 
@@ -70,8 +80,13 @@ class RecordingSink : public SampleHandler {
     if (!succeeded(result)) {
       throw Refused("bv_read_samples", result);
     }
+    if (tap_ != nullptr) {
+      tap_->afterRead();
+    }
     return blocks_ - before;
   }
+
+  LiveTap* tap() { return tap_; }
 
   StreamStats& stats() { return stats_; }
   std::uint64_t frames() const { return router_.frames(); }
@@ -83,11 +98,16 @@ class RecordingSink : public SampleHandler {
   StreamStats stats_;
   std::vector<std::unique_ptr<SampleWriter>>& writers_;
   std::uint64_t frameLimit_;
+  LiveTap* tap_;
   std::uint64_t blocks_ = 0;
 };
 
-// Whole frames, rounded up, so a recording is never shorter than asked.
+// Whole frames, rounded up, so a recording is never shorter than asked; no
+// time asked is a run until it is stopped.
 std::uint64_t framesFor(double seconds) {
+  if (seconds <= 0.0) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
   return static_cast<std::uint64_t>(std::ceil(seconds / kFramePeriodSeconds - 1e-9));
 }
 
@@ -117,6 +137,43 @@ void sleepFor(Clock::duration duration) {
   nanosleep(&request, nullptr);
 }
 
+ViewStatus viewStatus(RecordingSink& sink, Clock::time_point streamStart, double seconds,
+                      bool writing) {
+  ViewStatus status;
+  status.elapsedSeconds = secondsSince(streamStart);
+  status.targetSeconds = seconds;
+  status.frames = sink.keptFrames();
+  status.writing = writing;
+  const SilenceTracker& silences = sink.stats().silences();
+  for (std::size_t sensor = 0; sensor < silences.sensors(); ++sensor) {
+    status.silences.push_back(silences.silences(sensor));
+    status.openSilenceOnset.push_back(silences.openOnset(sensor).value_or(-1.0));
+  }
+  return status;
+}
+
+// What the live view is told of the plug-in and its sensors.
+ViewSetup viewSetup(const RecordingInfo& info, const Configuration& config,
+                    const std::vector<ChannelInfo>& channels,
+                    const std::vector<OutputFile>& files) {
+  ViewSetup setup;
+  setup.plugin = info.pluginName + " " + info.pluginVersion;
+  for (const auto& file : files) {
+    setup.outputs.push_back(file.path);
+  }
+  for (std::uint64_t c = 0; c < config.componentCount && config.components != nullptr; ++c) {
+    const ComponentDescription& component = config.components[c];
+    ViewSensor sensor{std::string(view(component.name)), {}};
+    for (std::uint64_t p = 0; p < component.propertyCount && component.properties != nullptr; ++p) {
+      sensor.properties.emplace_back(view(component.properties[p].name),
+                                     view(component.properties[p].value.text));
+    }
+    setup.sensors.push_back(std::move(sensor));
+  }
+  setup.channels = channels;
+  return setup;
+}
+
 // Streams until the time is up, a stop signal comes, a read is refused or a
 // file fails. Returns the failure, if any; the caller stops and completes.
 std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
@@ -125,8 +182,10 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
   // Until the last frame asked for is due, not the bare --seconds, which
   // would stop most runs a frame short.
   const double frameTime = static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds;
-  const auto streamEnd = streamStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(frameTime));
+  const auto streamEnd = seconds <= 0.0
+                             ? Clock::time_point::max()
+                             : streamStart + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(frameTime));
   ProgressLine progress;
   ReadPacing pacing;
   auto nextSync = Clock::now() + kSyncInterval;
@@ -151,6 +210,9 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
       // drains quickly.
       if (!delivered) {
         sleepFor(std::min(pacing.nextRead(after), streamEnd) - after);
+      }
+      if (sink.tap() != nullptr && sink.tap()->statusDue(after)) {
+        sink.tap()->offerStatus(viewStatus(sink, streamStart, seconds, !writers.empty()), after);
       }
       if (progress.enabled()) {
         progress.update(secondsSince(streamStart), seconds, sink.keptFrames(),
@@ -253,6 +315,11 @@ int runRecord(const RecordOptions& options) {
   // nothing and touches no file.
   std::vector<OutputFile> files = options.outputs;
   checkOutputs(files);
+  // Listening comes next, so an address in use also costs nothing.
+  std::optional<LiveView> live;
+  if (options.live.enabled) {
+    live.emplace(options.live);
+  }
 
   Plugin plugin(options.plugin, true);
   const EntryPoints& api = plugin.api();
@@ -271,6 +338,9 @@ int runRecord(const RecordOptions& options) {
   try {
     PluginConfiguration config(api);
     channels = channelLayout(config.record());
+    if (live) {
+      live->begin(viewSetup(info, config.record(), channels, files));
+    }
     for (const auto& file : files) {
       partials.emplace_back(file.finalPath);
     }
@@ -297,7 +367,7 @@ int runRecord(const RecordOptions& options) {
     api.bv_disconnect();
     throw;
   }
-  RecordingSink sink(channels, writers, framesFor(options.seconds));
+  RecordingSink sink(channels, writers, framesFor(options.seconds), live ? live->tap() : nullptr);
   std::exception_ptr failure = stream(api, sink, writers, streamStart, options.seconds);
   const PluginResult stopped = api.bv_stop_streaming();
   const double elapsed = secondsSince(streamStart);
@@ -310,7 +380,19 @@ int runRecord(const RecordOptions& options) {
     }
   }
   api.bv_disconnect();
-  return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
+  if (!live) {
+    return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
+  }
+  // The page learns the run is over only once the files are complete.
+  try {
+    const int code =
+        finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
+    live->end(viewStatus(sink, streamStart, options.seconds, false));
+    return code;
+  } catch (...) {
+    live->end(viewStatus(sink, streamStart, options.seconds, false));
+    throw;
+  }
 }
 
 }  // namespace bvhost

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "configuration.h"
+#include "live/live_view.h"
 #include "sample_writer.h"
 #include "stream_stats.h"
 
@@ -20,10 +21,12 @@ struct OutputFile {
 
 struct RecordOptions {
   std::string plugin;
+  // 0: until a stop signal comes (bvhost monitor only).
   double seconds = 0.0;
   std::vector<OutputFile> outputs;
   TriggerOptions triggers;
   SummaryDetail summary = SummaryDetail::Automatic;
+  LiveOptions live;
 };
 
 int runRecord(const RecordOptions& options);

@@ -32,6 +32,10 @@ class SilenceTracker {
   std::vector<std::pair<std::size_t, Silence>> closeAll();
 
   std::size_t sensors() const { return closed_.size(); }
+  // Where the sensor's silence still going on began, if one is.
+  std::optional<double> openOnset(std::size_t sensor) const {
+    return open_[sensor] ? std::optional<double>(open_[sensor]->onsetSeconds) : std::nullopt;
+  }
   // The closed silences of a sensor, in time order.
   const std::vector<Silence>& silences(std::size_t sensor) const { return closed_[sensor]; }
 

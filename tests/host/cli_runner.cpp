@@ -14,10 +14,12 @@
 
 namespace {
 
+using WhileRunning = std::function<void(int, const std::string&)>;
+
 CliRun runLimited(const std::vector<std::string>& arguments,
                   const std::vector<std::pair<int, int>>& signalsAt,
                   const std::map<std::string, std::string>& environment,
-                  std::uint64_t fileSizeLimit);
+                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning = {});
 
 std::string drainFile(const std::string& path) {
   std::string text = readFile(path);
@@ -67,12 +69,18 @@ CliRun runBvhostWithFileSizeLimit(const std::vector<std::string>& arguments, std
   return runLimited(arguments, {}, environment, bytes);
 }
 
+CliRun runBvhostWhile(const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment,
+                      const WhileRunning& whileRunning) {
+  return runLimited(arguments, {}, environment, 0, whileRunning);
+}
+
 namespace {
 
 CliRun runLimited(const std::vector<std::string>& arguments,
                   const std::vector<std::pair<int, int>>& signalsAt,
                   const std::map<std::string, std::string>& environment,
-                  std::uint64_t fileSizeLimit) {
+                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning) {
   const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
@@ -102,6 +110,9 @@ CliRun runLimited(const std::vector<std::string>& arguments,
   for (const auto& [signalNumber, atMilliseconds] : signalsAt) {
     std::this_thread::sleep_until(start + std::chrono::milliseconds(atMilliseconds));
     kill(pid, signalNumber);
+  }
+  if (whileRunning) {
+    whileRunning(pid, outPath);
   }
   int status = 0;
   waitpid(pid, &status, 0);

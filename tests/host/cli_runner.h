@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -34,6 +35,13 @@ CliRun runBvhostAndSignals(const std::vector<std::string>& arguments,
 // (RLIMIT_FSIZE), as a full disk limits it.
 CliRun runBvhostWithFileSizeLimit(const std::vector<std::string>& arguments, std::uint64_t bytes,
                                   const std::map<std::string, std::string>& environment = {});
+
+// As runBvhost, calling whileRunning(pid, pathOfItsStdout) once it has
+// started and before waiting for it to end.
+CliRun runBvhostWhile(
+    const std::vector<std::string>& arguments,
+    const std::map<std::string, std::string>& environment,
+    const std::function<void(int pid, const std::string& stdoutPath)>& whileRunning);
 
 // A fresh directory under the test's build folder.
 std::string scratchDirectory(const std::string& name);

@@ -1,0 +1,53 @@
+// The live view's web server: the page at "/" and its event stream at
+// "/events", nothing else, and nothing that changes the device or the
+// recording. Each page's stream is served on a thread of the server's own,
+// so a slow or stalled page delays only itself.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace bvhost {
+
+class LiveHub;
+
+class ListenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class LiveServer {
+ public:
+  // Listens at once, so an address in use fails before the plug-in is even
+  // loaded; port 0 takes any free one. Throws ListenError.
+  LiveServer(const std::string& address, int port);
+  ~LiveServer();
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
+
+  // Pages that connect before the stream has a hub wait for it.
+  void attach(std::shared_ptr<LiveHub> hub);
+  std::string url() const;
+
+ private:
+  std::shared_ptr<LiveHub> hub();
+
+  std::unique_ptr<httplib::Server> server_;
+  std::string address_;
+  int port_ = 0;
+  std::mutex hubMutex_;
+  std::shared_ptr<LiveHub> hub_;
+  std::atomic<bool> closing_ = false;
+  std::atomic<bool> listenEnded_ = false;
+  std::thread thread_;
+};
+
+}  // namespace bvhost

@@ -1,0 +1,27 @@
+#include "live_view.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace bvhost {
+
+LiveView::LiveView(const LiveOptions& options) : server_(options.address, options.port) {
+  // A page that goes away mid-write must cost an error code, not the run.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::printf("Live view: %s\n", server_.url().c_str());
+  std::fflush(stdout);
+}
+
+void LiveView::begin(const ViewSetup& setup) {
+  hub_ = std::make_shared<LiveHub>(exchange_, setup);
+  tap_ = std::make_unique<LiveTap>(setup.channels.size(), exchange_);
+  server_.attach(hub_);
+}
+
+void LiveView::end(ViewStatus last) {
+  if (hub_) {
+    hub_->finish(std::move(last));
+  }
+}
+
+}  // namespace bvhost

@@ -1,0 +1,44 @@
+// `--live` and `bvhost monitor`: the web server, the hub that feeds pages
+// and the tap on the recording thread, started and ended as one.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "live_hub.h"
+#include "live_server.h"
+#include "live_tap.h"
+#include "view_events.h"
+#include "view_exchange.h"
+
+namespace bvhost {
+
+struct LiveOptions {
+  bool enabled = false;
+  // Loopback unless the user names another address: the page shows a
+  // person's muscle activity.
+  std::string address = "127.0.0.1";
+  int port = 8642;
+};
+
+class LiveView {
+ public:
+  // Listens at once and prints the address; throws ListenError.
+  explicit LiveView(const LiveOptions& options);
+  // Pages wait until the stream's channels are known.
+  void begin(const ViewSetup& setup);
+  LiveTap* tap() { return tap_.get(); }
+  // After the recording is complete: pages get the final status and their
+  // streams end. Pages then left hanging are cut off when this goes.
+  void end(ViewStatus last);
+
+ private:
+  // Declared so that the server, whose page threads may hold the hub, goes
+  // first, and the exchange, which the hub reads, last.
+  ViewExchange exchange_;
+  std::shared_ptr<LiveHub> hub_;
+  std::unique_ptr<LiveTap> tap_;
+  LiveServer server_;
+};
+
+}  // namespace bvhost

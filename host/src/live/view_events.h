@@ -1,0 +1,43 @@
+// The texts of the live view's event stream (server-sent events carrying
+// JSON), made from plain data so the page's whole input can be tested
+// without a server or a browser.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channel_layout.h"
+#include "view_exchange.h"
+#include "view_frames.h"
+
+namespace bvhost {
+
+struct ViewSensor {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> properties;  // as the plug-in gives them
+};
+
+// What does not change during a run, sent first to every page.
+struct ViewSetup {
+  std::string plugin;                // name and version
+  std::vector<std::string> outputs;  // empty: monitoring, nothing written
+  std::vector<ViewSensor> sensors;
+  std::vector<ChannelInfo> channels;
+};
+
+// "event: info": the plug-in, the files, and each sensor with its channels.
+std::string infoEvent(const ViewSetup& setup);
+// "event: frames": per channel, min, max and RMS of each frame, or nulls
+// where nothing arrived.
+std::string framesEvent(const ViewBatch& batch);
+// "event: status": elapsed and target time, writing or not, each sensor's
+// frame rate and silences, and what the view itself dropped.
+std::string statusEvent(const ViewStatus& status, const std::vector<double>& frameRates,
+                        std::uint64_t droppedFrames);
+
+// A JSON string literal, quotes included.
+std::string jsonString(std::string_view text);
+
+}  // namespace bvhost

@@ -1,0 +1,59 @@
+// The one place the recording thread hands anything to the live view. The
+// recording side only ever tries the lock: when the view holds it, or its
+// queue is full, the view loses data and the recording loses nothing, not
+// even time.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "silence_tracker.h"
+#include "view_frames.h"
+
+namespace bvhost {
+
+// How the recording stands, as the view shows it.
+struct ViewStatus {
+  double elapsedSeconds = 0.0;  // since bv_start_streaming was called
+  double targetSeconds = 0.0;   // 0 when the run lasts until it is stopped
+  std::uint64_t frames = 0;     // frames kept
+  bool writing = false;         // files are being written
+  bool ended = false;
+  // Per sensor: its silences so far, as the recording marks them in the
+  // files, and the onset of one still going on (negative when none).
+  std::vector<std::vector<Silence>> silences;
+  std::vector<double> openSilenceOnset;
+};
+
+class ViewExchange {
+ public:
+  // Frames queued beyond this (half a minute of stream) mean the view has
+  // stopped taking them; the oldest go.
+  static constexpr std::size_t kMaxQueuedFrames = 2048;
+
+  // Recording thread. Moves the batch in and returns true, or returns false
+  // at once, leaving it with the caller, when the view holds the lock.
+  bool offer(ViewBatch& batch);
+  // Recording thread: the latest status replaces any not yet taken.
+  bool offerStatus(ViewStatus& status);
+
+  struct Taken {
+    std::vector<ViewBatch> batches;
+    std::optional<ViewStatus> status;
+  };
+  // View thread: everything offered since the last call.
+  Taken take();
+  // Frames dropped because the view fell behind.
+  std::uint64_t droppedFrames();
+
+ private:
+  std::mutex mutex_;
+  std::vector<ViewBatch> batches_;
+  std::size_t queuedFrames_ = 0;
+  std::optional<ViewStatus> status_;
+  std::uint64_t dropped_ = 0;
+};
+
+}  // namespace bvhost
