@@ -68,9 +68,12 @@ TEST(ViewEvents, AMissingFrameIsNullAndTextsAreEscaped) {
   const float value = -2.0f;
   decimator.add(0, 7, &value, 1);
   decimator.add(0, 8, nullptr, 0);
-  EXPECT_EQ(bvhost::framesEvent(decimator.take()),
+  const ViewBatch batch = decimator.take();
+  EXPECT_EQ(bvhost::framesEvent(batch, {true}),
             "event: frames\ndata: {\"first\":7,\"count\":2,\"channels\":[[-2,-2,2,null,null,null]]}"
             "\n\n");
+  EXPECT_EQ(bvhost::framesEvent(batch, {false}),
+            "event: frames\ndata: {\"first\":7,\"count\":2,\"channels\":[[-2,-2,null,null]]}\n\n");
   EXPECT_EQ(bvhost::jsonString("S\"1\\\n"), R"("S\"1\\\u000a")");
 }
 

@@ -28,6 +28,7 @@ LiveHub::LiveHub(ViewExchange& exchange, const ViewSetup& setup)
     : exchange_(exchange),
       info_(infoEvent(setup)),
       sensorOfChannel_(sensorOfEachChannel(setup.channels)),
+      envelope_(envelopeChannels(setup.channels)),
       framesWithData_(setup.sensors.size()) {
   thread_ = threadWithoutStopSignals([this] { run(); });
 }
@@ -65,7 +66,7 @@ void LiveHub::pump() {
   }
   for (const auto& batch : merged) {
     countFrames(batch);
-    append(framesEvent(batch), batch.frames());
+    append(framesEvent(batch, envelope_), batch.frames());
   }
   if (taken.status) {
     append(statusEvent(*taken.status, frameRates(), exchange_.droppedFrames()), 0);

@@ -61,6 +61,7 @@ class LiveHub {
   // pump runs on the hub's thread, and once more from finish.
   std::mutex pumpMutex_;
   std::vector<std::size_t> sensorOfChannel_;
+  const std::vector<bool> envelope_;
   // Per sensor, frames with data so far, and (time, totals) about a second
   // back, for the rate of frames arriving.
   std::vector<std::uint64_t> framesWithData_;

@@ -56,16 +56,19 @@ void appendSensor(std::string& out, const ViewSensor& sensor) {
   out += "]}";
 }
 
-void appendColumn(std::string& out, const ViewColumn& column) {
+// Four digits are finer than a screen's pixel column resolves.
+void appendColumn(std::string& out, const ViewColumn& column, bool envelope) {
   if (column.count == 0) {
-    out += "null,null,null";
+    out += envelope ? "null,null,null" : "null,null";
     return;
   }
-  appendNumber(out, column.min, 5);
+  appendNumber(out, column.min, 4);
   out += ',';
-  appendNumber(out, column.max, 5);
-  out += ',';
-  appendNumber(out, std::sqrt(column.sumSquares / static_cast<float>(column.count)), 4);
+  appendNumber(out, column.max, 4);
+  if (envelope) {
+    out += ',';
+    appendNumber(out, std::sqrt(column.sumSquares / static_cast<float>(column.count)), 4);
+  }
 }
 
 }  // namespace
@@ -111,7 +114,15 @@ std::string infoEvent(const ViewSetup& setup) {
   return out;
 }
 
-std::string framesEvent(const ViewBatch& batch) {
+std::vector<bool> envelopeChannels(const std::vector<ChannelInfo>& channels) {
+  std::vector<bool> envelope;
+  for (const auto& channel : channels) {
+    envelope.push_back(isVoltage(channel.unit));
+  }
+  return envelope;
+}
+
+std::string framesEvent(const ViewBatch& batch, const std::vector<bool>& envelope) {
   std::string json = "{\"first\":" + std::to_string(batch.firstFrame) +
                      ",\"count\":" + std::to_string(batch.frames()) + ",\"channels\":[";
   json.reserve(batch.columns.size() * 24 + 64);
@@ -121,7 +132,7 @@ std::string framesEvent(const ViewBatch& batch) {
       if (frame != 0) {
         json += ',';
       }
-      appendColumn(json, batch.at(frame, channel));
+      appendColumn(json, batch.at(frame, channel), channel < envelope.size() && envelope[channel]);
     }
     json += ']';
   }

@@ -29,9 +29,12 @@ struct ViewSetup {
 
 // "event: info": the plug-in, the files, and each sensor with its channels.
 std::string infoEvent(const ViewSetup& setup);
-// "event: frames": per channel, min, max and RMS of each frame, or nulls
-// where nothing arrived.
-std::string framesEvent(const ViewBatch& batch);
+// "event: frames": per channel, min and max of each frame, and the RMS for
+// channels with an envelope, or nulls where nothing arrived.
+std::string framesEvent(const ViewBatch& batch, const std::vector<bool>& envelope);
+
+// The channels a page draws with an envelope: those of muscle voltage.
+std::vector<bool> envelopeChannels(const std::vector<ChannelInfo>& channels);
 // "event: status": elapsed and target time, writing or not, each sensor's
 // frame rate and silences, and what the view itself dropped.
 std::string statusEvent(const ViewStatus& status, const std::vector<double>& frameRates,

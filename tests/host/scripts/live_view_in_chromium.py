@@ -5,6 +5,7 @@ traces for every sensor arriving, and a dropout shown at its time.
 
     live_view_in_chromium.py --bvhost B --plugin P [--sensors N]
         [--dropout SENSOR:FIRST:COUNT] [--seconds S] [--screenshot PNG]
+        [--window WIDTHxHEIGHT]
 
 Runs `bvhost monitor` on the simulator, waits for the run to end with the
 page open, and exits 0 only if every check holds; --screenshot keeps a PNG of
@@ -155,10 +156,12 @@ def main():
     parser.add_argument("--dropout")
     parser.add_argument("--seconds", type=float, default=8)
     parser.add_argument("--screenshot")
+    parser.add_argument("--window", default="1400x900")
     args = parser.parse_args()
+    width, height = (int(part) for part in args.window.split("x"))
 
     monitor, url = start_monitor(args)
-    browser = Browser(1400, 900)
+    browser = Browser(width, height)
     state = None
     try:
         browser.open(url)
