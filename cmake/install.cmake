@@ -31,12 +31,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # package) the same package; shlibdeps must still find it to read what it
 # needs in turn.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
-# bvhost's EDFlib is found by shlibdeps as libedf1; without dpkg-shlibdeps
-# (Debian dpkg-dev) it is stated by hand, with the C and C++ runtimes.
+# bvhost's EDFlib and cpp-httplib are found by shlibdeps; without dpkg-shlibdeps
+# (Debian dpkg-dev) they are stated by hand, with the C and C++ runtimes.
 find_program(KESSRA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(NOT KESSRA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_KESSRA_PACKAGE_DEPENDS "libedf1, libc6, libstdc++6")
+  set(CPACK_DEBIAN_KESSRA_PACKAGE_DEPENDS "libedf1, libcpp-httplib0.11, libc6, libstdc++6")
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "libc6, libstdc++6")
 endif()
 set(CPACK_DEBIAN_KESSRA_PACKAGE_SUGGESTS kessra-simulator)

@@ -226,19 +226,20 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
   return failure;
 }
 
-int exitCodeAfter(const StreamStats& stats) {
+int exitCodeAfter(const StreamStats& stats, bool wroteFiles) {
   if (stats.totalGaps() > 0 || stats.unknownBlocks() > 0) {
     return kExitRuleBroken;
   }
+  const char* files = wroteFiles ? "; the files are complete" : "";
   switch (StopSignals::received()) {
     case SIGINT:
-      std::fprintf(stderr, "stopped by SIGINT; the files are complete\n");
+      std::fprintf(stderr, "stopped by SIGINT%s\n", files);
       return kExitInterrupted;
     case SIGTERM:
-      std::fprintf(stderr, "stopped by SIGTERM; the files are complete\n");
+      std::fprintf(stderr, "stopped by SIGTERM%s\n", files);
       return kExitTerminated;
     case SIGHUP:
-      std::fprintf(stderr, "stopped by SIGHUP; the files are complete\n");
+      std::fprintf(stderr, "stopped by SIGHUP%s\n", files);
       return kExitHangUp;
     default:
       return kExitOk;
@@ -305,7 +306,7 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
   if (failure) {
     std::rethrow_exception(failure);
   }
-  return exitCodeAfter(sink.stats());
+  return exitCodeAfter(sink.stats(), !files.empty());
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(BadInput, HelpListsTheCommandsAndExitCodes) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_THAT(run.out, HasSubstr("bvhost record PLUGIN.so --seconds S --out FILE"));
   EXPECT_THAT(run.out, HasSubstr("Exit codes:"));
-  EXPECT_THAT(run.out, HasSubstr("143  record stopped by SIGTERM"));
+  EXPECT_THAT(run.out, HasSubstr("143  record or monitor stopped by SIGTERM"));
 }
 
 TEST(BadInput, VersionNamesBvhostAndEdflib) {
@@ -91,7 +91,13 @@ TEST(BadInput, BadOptionValuesExit2) {
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "later"},
                    "everything is an option such as --seconds S or --out FILE");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds"}, "--seconds needs a value");
-  expectUsageError({"--verbose"}, "a command (info, record, validate, repair) comes first");
+  expectUsageError({"--verbose"},
+                   "a command (info, record, monitor, validate, repair) comes first");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--port", "9000"},
+                   "add --live to have one");
+  expectUsageError({"monitor", KESSRA_PLUGIN_PATH, "--out", out}, "monitor writes no files");
+  expectUsageError({"monitor", KESSRA_PLUGIN_PATH, "--port", "70000"},
+                   "--port takes a port number from 0 to 65535");
   expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--seed", "-3"},
                    "--seed takes a whole number, not '-3'");
   expectUsageError({"validate", KESSRA_PLUGIN_PATH, "--only", "(unclosed"},

@@ -202,11 +202,4 @@ TEST(LiveView, APageThatReconnectsPicksUpTheLiveStream) {
   EXPECT_GT(second, first + 10) << "the second connection got no frames newer than the first";
 }
 
-TEST(LiveView, ListeningOptionsWithoutTheViewAreRefused) {
-  const CliRun run = runBvhost({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out",
-                                scratchDirectory("live_usage") + "/x.csv", "--port", "9000"});
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.err.find("add --live"), std::string::npos) << run.err;
-}
-
 }  // namespace

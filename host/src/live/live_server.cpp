@@ -91,7 +91,7 @@ LiveServer::LiveServer(const std::string& address, int port)
     const int error = errno;
     throw ListenError("cannot listen on " + address + " port " + std::to_string(port) +
                       (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) +
-                      "; give another --port (0 takes any free one)");
+                      "; check --listen, or give another --port (0 takes any free one)");
   }
   thread_ = threadWithoutStopSignals([this] {
     server_->listen_after_bind();
