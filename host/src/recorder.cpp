@@ -137,6 +137,8 @@ void sleepFor(Clock::duration duration) {
   nanosleep(&request, nullptr);
 }
 
+constexpr std::size_t kViewSilencesPerSensor = 20;
+
 ViewStatus viewStatus(RecordingSink& sink, Clock::time_point streamStart, double seconds,
                       bool writing) {
   ViewStatus status;
@@ -146,7 +148,12 @@ ViewStatus viewStatus(RecordingSink& sink, Clock::time_point streamStart, double
   status.writing = writing;
   const SilenceTracker& silences = sink.stats().silences();
   for (std::size_t sensor = 0; sensor < silences.sensors(); ++sensor) {
-    status.silences.push_back(silences.silences(sensor));
+    // The latest only: a sensor that drops out again and again for hours
+    // must not make every status larger than the last.
+    const auto& all = silences.silences(sensor);
+    const std::size_t shown = std::min<std::size_t>(all.size(), kViewSilencesPerSensor);
+    status.silences.emplace_back(all.end() - static_cast<std::ptrdiff_t>(shown), all.end());
+    status.silenceCounts.push_back(all.size());
     status.openSilenceOnset.push_back(silences.openOnset(sensor).value_or(-1.0));
   }
   return status;

@@ -61,8 +61,14 @@ LiveServer::LiveServer(const std::string& address, int port)
         "text/event-stream", [this, stream](std::size_t, httplib::DataSink& sink) {
           const auto current = hub();
           if (!current) {
+            // A run that ends before its stream began (a refused connect)
+            // must still let every page go, or the server never stops.
+            if (closing_) {
+              sink.done();
+              return true;
+            }
             std::this_thread::sleep_for(200ms);
-            return send(sink, closing_ ? std::string() : std::string(": waiting\n\n"));
+            return send(sink, ": waiting\n\n");
           }
           if (!stream->started) {
             stream->started = true;

@@ -165,7 +165,10 @@ std::string statusEvent(const ViewStatus& status, const std::vector<double>& fra
       appendNumber(json, silences[i].durationSeconds, 8);
       json += ']';
     }
-    json += "],\"silentSince\":";
+    json += "],\"silenceCount\":";
+    json += std::to_string(sensor < status.silenceCounts.size() ? status.silenceCounts[sensor]
+                                                                : silences.size());
+    json += ",\"silentSince\":";
     const double open =
         sensor < status.openSilenceOnset.size() ? status.openSilenceOnset[sensor] : -1.0;
     appendNumber(json, open >= 0.0 ? open : NAN, 8);

@@ -21,9 +21,11 @@ struct ViewStatus {
   std::uint64_t frames = 0;     // frames kept
   bool writing = false;         // files are being written
   bool ended = false;
-  // Per sensor: its silences so far, as the recording marks them in the
-  // files, and the onset of one still going on (negative when none).
+  // Per sensor: its latest silences, as the recording marks them in the
+  // files, how many it had in all, and the onset of one still going on
+  // (negative when none).
   std::vector<std::vector<Silence>> silences;
+  std::vector<std::size_t> silenceCounts;
   std::vector<double> openSilenceOnset;
 };
 
