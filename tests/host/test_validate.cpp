@@ -14,7 +14,7 @@ TEST(Validate, PassesOnOurPlugin) {
   const CliRun run = runBvhost({"validate", KESSRA_PLUGIN_PATH, "--seed", "1"});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, Not(HasSubstr("FAIL")));
-  EXPECT_THAT(run.out, HasSubstr("13 checks run, 13 passed, 0 failed"));
+  EXPECT_THAT(run.out, HasSubstr("21 checks run, 21 passed, 0 failed"));
 }
 
 TEST(Validate, NamesAnAcceptedSecondConnect) {
