@@ -10,6 +10,7 @@
 #include "device_script.h"
 #include "results.h"
 #include "standin_control.h"
+#include "stream_audit.h"
 
 namespace bvhost {
 namespace {
@@ -59,6 +60,25 @@ void expectComponents(const EntryPoints& api, const standin::Script& script,
   }
 }
 
+// One frame, read: the channels that get a callback must be those the
+// configuration describes, however the list and the metadata disagreed.
+void expectCallbacksAsDescribed(const EntryPoints& api, standin::Script& script,
+                                const std::string& when) {
+  StreamAudit audit(describedChannels(api));
+  // Counts to spare, so a plug-in that walks more channels than it describes
+  // still reads the frame's arrays.
+  constexpr std::size_t kSpare = 16;
+  script.frames.push_back({std::vector<std::int32_t>(kSpare, 1), std::vector<float>(kSpare, 0.5f)});
+  expectSuccess("bv_start_streaming", api.bv_start_streaming());
+  try {
+    expect(audit.read(api) == 1, "the first read " + when + " delivered no whole frame");
+  } catch (const CheckFailed& failure) {
+    throw CheckFailed(std::string(failure.what()) + " (" + when + ")");
+  }
+  expectSuccess("bv_stop_streaming", api.bv_stop_streaming());
+  drainReads(api);
+}
+
 // A list with an empty first identifier and text after its last separator,
 // more sensor starts than the metadata counts, and channels grouped by the
 // counts rather than by the keys; then, on Scan, metadata asking for more
@@ -67,16 +87,22 @@ void deviceInventory(CheckContext& context) {
   standin::Script& script = useStandIn(context);
   script.channelList = "|K1+c1|K1+c2|K2+c1|K3+c1|K4+c1";
   script.sensorCount = 2;
-  script.channelsPerSensor = {3, 1};
+  // The arrays run on past sensorCount, as a library that lists a third
+  // sensor may leave them; only the count decides.
+  script.channelsPerSensor = {3, 1, 1};
   script.sampleRates = {1926, 1926, 148, 148, 148};
   script.answers[{"K1", 8}] = std::to_string(context.random()() % 101);
   script.answers[{"K2", 8}] = "";
   script.answers[{"K2", 9}] = "";
   const EntryPoints& api = context.api();
   connectThroughStandIn(api, script);
-  expectComponents(api, script, {{"K1", {"", "K1+c1", "K1+c2"}}, {"K2", {"K2+c1"}}},
+  const std::vector<ExpectedComponent> connected = {{"K1", {"", "K1+c1", "K1+c2"}},
+                                                    {"K2", {"K2+c1"}}};
+  expectComponents(api, script, connected,
                    "after bv_connect on the list \"" + script.channelList +
                        "\" with sensorCount 2 and channels per sensor 3, 1");
+
+  expectCallbacksAsDescribed(api, script, "after bv_connect on that list");
 
   script.channelList = "K1+c1|K1+c2|K2+c1|K3+c1";
   script.sensorCount = 4;
@@ -151,7 +177,8 @@ std::vector<Check> deviceInventoryChecks() {
       {"device-inventory",
        "components follow the interop's list and metadata: an empty identifier is a channel, "
        "text after the last \"|\" is none, the metadata's counts group the channels, no more "
-       "components than sensors listed, names, SID and battery as the device answers",
+       "components than sensors listed, names, SID and battery as the device answers, and a "
+       "frame's callbacks name exactly the described channels",
        &deviceInventory, 10},
       {"device-units",
        "unit texts map to unit codes only when they match exactly, letter case included",

@@ -24,7 +24,9 @@ void StreamAudit::onBlock(const char* component, const char* channel, const Samp
              (block.values == nullptr ? "null" : "non-null"));
   expect(block.firstIndex == next_[position_],
          label + ": firstIndex " + std::to_string(block.firstIndex) + " where " +
-             std::to_string(next_[position_]) + " was due (a gap in the channel's stream)");
+             std::to_string(next_[position_]) + " was due" +
+             (next_[position_] == 0 ? " (every stream counts a channel's samples from 0)"
+                                    : " (a gap in the channel's stream)"));
   volatile float sink = 0.0f;
   for (std::uint64_t i = 0; i < block.count; ++i) {
     sink = block.values[i];
