@@ -38,9 +38,11 @@ class CallLog {
   standin::Script& script_;
 };
 
+// Reads true, false, true, true; a plug-in that configures from a record of
+// another length than three shows it in the interop call.
 Configuration recordOf(std::array<Setting, 4>& settings, std::uint64_t count) {
   for (std::size_t i = 0; i < settings.size(); ++i) {
-    const bool on = i == 1 ? false : true;
+    const bool on = i != 1;
     settings[i].name = {"setting", 7};
     settings[i].value = {BV_VALUE_KIND_BOOLEAN, on ? StringRef{"true", 4} : StringRef{"false", 5}};
     settings[i].defaultValue = {BV_VALUE_KIND_BOOLEAN, {"true", 4}};
