@@ -1,7 +1,6 @@
 #include "standin_control.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <filesystem>
 
