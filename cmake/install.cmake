@@ -9,6 +9,9 @@ install(TARGETS bvhost RUNTIME DESTINATION bin COMPONENT kessra)
 install(TARGETS kessra_plugin
   LIBRARY DESTINATION ${KESSRA_PLUGIN_DIR} COMPONENT kessra NAMELINK_COMPONENT kessra)
 install(FILES ${PROJECT_SOURCE_DIR}/include/kessra_plugin.h DESTINATION include COMPONENT kessra)
+# validate's stand-in of the interop library is part of bvhost, found from
+# bvhost's own folder; its file name never shadows the maker's library.
+install(TARGETS bvhost_interop_standin LIBRARY DESTINATION lib/bvhost COMPONENT kessra)
 install(TARGETS OrvaneAPI_Interop LIBRARY DESTINATION ${KESSRA_PLUGIN_DIR} COMPONENT simulator)
 
 set(CPACK_GENERATOR DEB)

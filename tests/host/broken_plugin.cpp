@@ -7,6 +7,10 @@
 //   BROKEN_RULE 4: bv_connect takes a second and a half.
 //   BROKEN_RULE 5: bv_stop_streaming never returns.
 //   BROKEN_RULE 6: bv_read_samples fails once 40 frames were delivered.
+//   BROKEN_RULE 7: bv_start_streaming waits a fifth of its second.
+//   BROKEN_RULE 8: firstIndex does not restart at a second start.
+//   BROKEN_RULE 9: bv_read_samples calls through a null callback.
+//   BROKEN_RULE 10: a record of two settings is applied.
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -46,7 +50,11 @@ PluginResult scan(Configuration* config) {
   if (state == BV_STATE_STREAMING) {
     return fail(BV_MESSAGE_SCAN_WHILE_STREAMING);
   }
+#if BROKEN_RULE == 10
+  if (config != nullptr && config->settingCount >= 2) {
+#else
   if (config != nullptr && config->settingCount == 3) {
+#endif
     cached = *config;
     for (int i = 0; i < 3; ++i) {
       triggers[i] = std::strcmp(config->settings[i].value.text.data, "true") == 0;
@@ -157,6 +165,7 @@ EXPORTED PluginResult bv_disconnect() noexcept {
 }
 
 EXPORTED PluginResult bv_get_configuration(Configuration* config) noexcept {
+  if (config == nullptr) return fail(BV_MESSAGE_INVALID_ARGUMENT);
   if (config->settingCount == 3 && cached.settings != nullptr) {
     *config = cached;
     return ok();
@@ -187,6 +196,7 @@ EXPORTED PluginResult bv_get_configuration(Configuration* config) noexcept {
 }
 
 EXPORTED PluginResult bv_free_configuration(Configuration* config) noexcept {
+  if (config == nullptr) return ok();
   if (config->settings == cached.settings) {
     cached = {};
   }
@@ -210,8 +220,14 @@ EXPORTED PluginResult bv_start_streaming() noexcept {
   if (state == BV_STATE_DISCONNECTED) return fail(BV_MESSAGE_START_NOT_CONNECTED);
   started = Clock::now();
   framesDelivered = 0;
+#if BROKEN_RULE != 8
   delivered = 0;
+#endif
+#if BROKEN_RULE == 7
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+#else
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+#endif
   state = BV_STATE_STREAMING;
   return ok();
 }
@@ -235,6 +251,9 @@ EXPORTED PluginResult bv_read_samples(SampleCallback callback) noexcept {
   if (framesDelivered >= 40) {
     return fail("Sensor link lost");
   }
+#endif
+#if BROKEN_RULE != 9
+  if (callback == nullptr) return fail(BV_MESSAGE_INVALID_ARGUMENT);
 #endif
   for (;;) {
     if (framesDelivered >= framesDue()) {

@@ -14,7 +14,7 @@ TEST(Validate, PassesOnOurPlugin) {
   const CliRun run = runBvhost({"validate", KESSRA_PLUGIN_PATH, "--seed", "1"});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(run.out, Not(HasSubstr("FAIL")));
-  EXPECT_THAT(run.out, HasSubstr("13 checks run, 13 passed, 0 failed"));
+  EXPECT_THAT(run.out, HasSubstr("21 checks run, 21 passed, 0 failed"));
 }
 
 TEST(Validate, NamesAnAcceptedSecondConnect) {
@@ -27,6 +27,36 @@ TEST(Validate, NamesAnAcceptedSecondConnect) {
   EXPECT_THAT(run.out, HasSubstr("PASS  misuse-disconnected"));
   EXPECT_THAT(run.out, HasSubstr("PASS  configuration-tree"));
   EXPECT_THAT(run.out, HasSubstr("PASS  stop-in-callback"));
+  // It imports no interop library, so there is nothing to put a stand-in in
+  // front of.
+  EXPECT_THAT(run.out, HasSubstr("SKIP  device-samples"));
+}
+
+// Faults a host meets only in a second stream, with a callback or record it
+// got wrong, or by timing a start: each named by its check with the evidence.
+TEST(Validate, NamesFaultsOfRepeatedStreamsNullCallbacksAndRecords) {
+  const struct {
+    const char* plugin;
+    const char* check;
+    const char* evidence;
+  } cases[] = {
+      {SHORT_START_PATH, "repeated-streams", "on the monotonic clock; expected at least 1000 ms"},
+      {STALE_INDEX_PATH, "repeated-streams",
+       "where 0 was due (every stream counts a channel's samples from 0)"},
+      {NULL_CALLBACK_PATH, "null-arguments",
+       "bv_read_samples(NULL) while Disconnected returned code 0 (no message); expected code 1 "
+       "\"Invalid argument\""},
+      {TWO_SETTINGS_PATH, "host-records",
+       "settings reading false, a fresh configuration's settings read false, false, false; "
+       "expected true, true, true"},
+  };
+  for (const auto& fault : cases) {
+    const CliRun run = runBvhost(
+        {"validate", fault.plugin, "--seed", "2", "--only", std::string("^") + fault.check + "$"});
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_THAT(run.out, HasSubstr(std::string("FAIL  ") + fault.check)) << fault.plugin;
+    EXPECT_THAT(run.out, HasSubstr(fault.evidence)) << run.out;
+  }
 }
 
 TEST(Validate, NamesAGapInFirstIndex) {

@@ -12,7 +12,8 @@ file(REMOVE_RECURSE ${STAGE_DIR})
 set(full ${STAGE_DIR}/full)
 run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${full})
 foreach(path bin/bvhost include/kessra_plugin.h lib/kessra/libkessra_plugin.so
-    lib/kessra/libkessra_plugin.so.1 lib/kessra/libOrvaneAPI_Interop.so)
+    lib/kessra/libkessra_plugin.so.1 lib/kessra/libOrvaneAPI_Interop.so
+    lib/bvhost/libbvhost_interop_standin.so)
   if(NOT EXISTS ${full}/${path})
     message(FATAL_ERROR "install left out ${path}")
   endif()
@@ -25,6 +26,11 @@ endif()
 run_checked(${full}/bin/bvhost validate ${plugin} --only "^stream$")
 if(NOT output_with_errors MATCHES "1 checks? run, 1 passed")
   message(FATAL_ERROR "installed plug-in did not pass the stream check:\n${output_with_errors}")
+endif()
+# The device checks find bvhost's interop stand-in where it was installed.
+run_checked(${full}/bin/bvhost validate ${plugin} --only "^device-calls$")
+if(NOT output_with_errors MATCHES "1 checks? run, 1 passed")
+  message(FATAL_ERROR "installed bvhost did not run a device check:\n${output_with_errors}")
 endif()
 # A host author compiles against the installed header alone.
 file(WRITE ${STAGE_DIR}/uses_header.c "#include <kessra_plugin.h>\nint main(void) { return 0; }\n")

@@ -33,6 +33,8 @@ void writeAll(int fd, const std::string& text) {
   try {
     body();
     verdict = "P";
+  } catch (const CheckSkipped& skipped) {
+    verdict = std::string("S") + skipped.what();
   } catch (const std::exception& error) {
     verdict = std::string("F") + error.what();
   } catch (...) {
@@ -123,6 +125,9 @@ CheckOutcome runIsolated(const std::function<void()>& body, int timeoutSeconds) 
                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
   } else if (message[0] == 'P') {
     outcome.passed = true;
+  } else if (message[0] == 'S') {
+    outcome.skipped = true;
+    outcome.reason = message.substr(1);
   } else {
     outcome.reason = message.substr(1);
   }

@@ -25,6 +25,7 @@ class CheckContext {
   CheckContext(std::string path, std::uint64_t seed) : path_(std::move(path)), random_(seed) {}
 
   const std::string& path() const { return path_; }
+  bool loaded() const { return plugin_ != nullptr; }
   std::mt19937_64& random() { return random_; }
 
   // Loads on first use; lacks nothing unless allowMissing.

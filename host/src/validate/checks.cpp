@@ -4,8 +4,9 @@ namespace bvhost {
 
 std::vector<Check> allChecks() {
   std::vector<Check> checks;
-  for (auto group :
-       {loadingChecks, identityChecks, stateChecks, configurationChecks, streamChecks}) {
+  for (auto group : {loadingChecks, identityChecks, nullArgumentChecks, stateChecks,
+                     configurationChecks, hostRecordChecks, streamChecks, repeatedStreamChecks,
+                     deviceInventoryChecks, deviceSampleChecks, deviceCallChecks}) {
     for (const auto& check : group()) {
       checks.push_back(check);
     }

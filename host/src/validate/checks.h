@@ -20,6 +20,14 @@ std::vector<Check> identityChecks();
 std::vector<Check> stateChecks();
 std::vector<Check> configurationChecks();
 std::vector<Check> streamChecks();
+std::vector<Check> repeatedStreamChecks();
+std::vector<Check> nullArgumentChecks();
+std::vector<Check> hostRecordChecks();
+// Through the interop stand-in; skipped for a plug-in that does not import
+// the maker's library.
+std::vector<Check> deviceInventoryChecks();
+std::vector<Check> deviceSampleChecks();
+std::vector<Check> deviceCallChecks();
 
 std::vector<Check> allChecks();
 

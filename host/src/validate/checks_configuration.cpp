@@ -1,10 +1,13 @@
 // Configuration trees: well formed, released safely, and handed back as the
 // record last built or applied.
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 
 #include "checks.h"
 #include "configuration.h"
+#include "frame_period.h"
 #include "results.h"
 
 namespace bvhost {
@@ -49,6 +52,18 @@ void checkSetting(AddressBook& book, const Setting& setting, const std::string& 
   }
 }
 
+// Samples come a frame at a time, so a rate is whole samples per frame over
+// the frame period, up to the float it is reported in.
+void expectWholeSamplesPerFrame(float rate, const std::string& what) {
+  const double perFrame = std::round(static_cast<double>(rate) * kFramePeriodSeconds);
+  const auto expected = static_cast<float>(perFrame / kFramePeriodSeconds);
+  const float ulp = std::nextafter(expected, std::numeric_limits<float>::infinity()) - expected;
+  expect(std::fabs(rate - expected) <= ulp,
+         what + " has rate " + std::to_string(rate) + " Hz; expected " + std::to_string(expected) +
+             " Hz, " + std::to_string(std::lround(perFrame)) +
+             " whole samples per 13.5 ms frame over the frame period");
+}
+
 void checkTree(const Configuration& config, const std::string& when) {
   AddressBook book;
   expect(config.settingCount == 3, "a fresh configuration " + when + " holds " +
@@ -84,6 +99,7 @@ void checkTree(const Configuration& config, const std::string& when) {
       checkText(book, channel.name, channelWhat + " name");
       expect(channel.rate >= 0.0f && channel.rate < 1.0e7f,
              channelWhat + " has rate " + std::to_string(channel.rate));
+      expectWholeSamplesPerFrame(channel.rate, channelWhat);
       expect(channel.unit >= 0 && channel.unit <= 16,
              channelWhat + " has unit code " + std::to_string(channel.unit) + ", outside 0 to 16");
     }
@@ -179,7 +195,8 @@ std::vector<Check> configurationChecks() {
   return {
       {"configuration-tree",
        "fresh trees, Disconnected and Connected: three Boolean settings, no null text, "
-       "NUL-terminated texts, no shared storage, a pointer behind every non-zero count",
+       "NUL-terminated texts, no shared storage, a pointer behind every non-zero count, every "
+       "rate whole samples per 13.5 ms frame over the frame period within float rounding",
        &treesWellFormed, 15},
       {"free-twice",
        "bv_free_configuration leaves the record null and 0, and a second call on it is harmless",

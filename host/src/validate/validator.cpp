@@ -68,6 +68,7 @@ int runValidate(const std::string& pluginPath, std::optional<std::uint64_t> seed
   }
   int passed = 0;
   int failed = 0;
+  int skipped = 0;
   std::uint64_t index = 0;
   for (const Check& check : allChecks()) {
     ++index;
@@ -83,7 +84,10 @@ int runValidate(const std::string& pluginPath, std::optional<std::uint64_t> seed
           check.run(context);
         },
         check.timeoutSeconds);
-    if (outcome.passed) {
+    if (outcome.skipped) {
+      ++skipped;
+      std::printf("SKIP  %-24s %5.2f s  %s\n", check.name, outcome.seconds, outcome.reason.c_str());
+    } else if (outcome.passed) {
       ++passed;
       std::printf("PASS  %-24s %5.2f s  %s\n", check.name, outcome.seconds, check.rule);
     } else {
@@ -93,11 +97,15 @@ int runValidate(const std::string& pluginPath, std::optional<std::uint64_t> seed
     }
     std::fflush(stdout);
   }
-  if (passed + failed == 0) {
+  if (passed + failed + skipped == 0) {
     std::printf("no check matches --only %s\n", only ? only->c_str() : "");
     return kExitUsage;
   }
-  std::printf("%d checks run, %d passed, %d failed\n", passed + failed, passed, failed);
+  std::printf("%d checks run, %d passed, %d failed", passed + failed, passed, failed);
+  if (skipped > 0) {
+    std::printf(", %d skipped (not applicable)", skipped);
+  }
+  std::printf("\n");
   return failed == 0 ? kExitOk : kExitRuleBroken;
 }
 
