@@ -161,6 +161,14 @@ bool parseTriggerOption(const std::string& option, ArgumentReader& reader,
   return true;
 }
 
+// The options record and monitor share: the triggers and where the live
+// view listens.
+bool parseStreamOption(const std::string& option, ArgumentReader& reader, RecordOptions& options,
+                       bool& addressGiven) {
+  return parseTriggerOption(option, reader, options.triggers) ||
+         parseLiveOption(option, reader, options.live, addressGiven);
+}
+
 std::uint64_t parseSeed(const std::string& value) {
   if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
       value.size() > 19) {
@@ -202,8 +210,7 @@ RecordOptions parseRecord(const std::vector<std::string>& arguments) {
   ArgumentReader reader(arguments, 2);
   while (!reader.done()) {
     const std::string option = reader.option();
-    if (parseTriggerOption(option, reader, options.triggers) ||
-        parseLiveOption(option, reader, options.live, addressGiven)) {
+    if (parseStreamOption(option, reader, options, addressGiven)) {
       continue;
     }
     if (option == "--live") {
@@ -264,8 +271,7 @@ RecordOptions parseMonitor(const std::vector<std::string>& arguments) {
   ArgumentReader reader(arguments, 2);
   while (!reader.done()) {
     const std::string option = reader.option();
-    if (parseTriggerOption(option, reader, options.triggers) ||
-        parseLiveOption(option, reader, options.live, addressGiven)) {
+    if (parseStreamOption(option, reader, options, addressGiven)) {
       continue;
     }
     if (option == "--seconds") {
