@@ -38,8 +38,9 @@ inline constexpr const char* kExitCodeTable =
     "       the file cannot be read or written, or is no recording bvhost writes)\n"
     "  70   bvhost itself failed (out of memory, say); a recording's files are\n"
     "       kept, under their temporary names if they could not be completed\n"
-    "  129  record or monitor stopped by SIGHUP; record's files are complete\n"
-    "  130  record or monitor stopped by SIGINT; record's files are complete\n"
-    "  143  record or monitor stopped by SIGTERM; record's files are complete\n";
+    "  129  record stopped by SIGHUP; the files are complete\n"
+    "  130  record stopped by SIGINT; the files are complete\n"
+    "  143  record stopped by SIGTERM; the files are complete\n"
+    "       (monitor, stopped by any of them, ends with 0)\n";
 
 }  // namespace bvhost

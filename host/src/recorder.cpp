@@ -233,24 +233,24 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
   return failure;
 }
 
+// A signal cuts a recording short of the time asked, which the exit code
+// says; for monitor, which writes nothing and runs until stopped, it is the
+// normal end.
 int exitCodeAfter(const StreamStats& stats, bool wroteFiles) {
   if (stats.totalGaps() > 0 || stats.unknownBlocks() > 0) {
     return kExitRuleBroken;
   }
-  const char* files = wroteFiles ? "; the files are complete" : "";
-  switch (StopSignals::received()) {
-    case SIGINT:
-      std::fprintf(stderr, "stopped by SIGINT%s\n", files);
-      return kExitInterrupted;
-    case SIGTERM:
-      std::fprintf(stderr, "stopped by SIGTERM%s\n", files);
-      return kExitTerminated;
-    case SIGHUP:
-      std::fprintf(stderr, "stopped by SIGHUP%s\n", files);
-      return kExitHangUp;
-    default:
-      return kExitOk;
+  const int signal = StopSignals::received();
+  const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+  if (signal == 0) {
+    return kExitOk;
   }
+  if (!wroteFiles) {
+    std::fprintf(stderr, "stopped by %s\n", name);
+    return kExitOk;
+  }
+  std::fprintf(stderr, "stopped by %s; the files are complete\n", name);
+  return signal == SIGINT ? kExitInterrupted : signal == SIGTERM ? kExitTerminated : kExitHangUp;
 }
 
 // Completes every file and puts each complete one in place of its target;
@@ -316,19 +316,9 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
   return exitCodeAfter(sink.stats(), !files.empty());
 }
 
-}  // namespace
-
-int runRecord(const RecordOptions& options) {
-  // Every output is checked before anything connects, so a bad one costs
-  // nothing and touches no file.
-  std::vector<OutputFile> files = options.outputs;
-  checkOutputs(files);
-  // Listening comes next, so an address in use also costs nothing.
-  std::optional<LiveView> live;
-  if (options.live.enabled) {
-    live.emplace(options.live);
-  }
-
+// Connects, streams and completes the files; `live`, when there is one,
+// gets the stream and is told how the run ended.
+int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveView* live) {
   Plugin plugin(options.plugin, true);
   const EntryPoints& api = plugin.api();
 
@@ -391,14 +381,43 @@ int runRecord(const RecordOptions& options) {
   if (!live) {
     return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
   }
-  // The page learns the run is over only once the files are complete.
+  // The page learns the run is over only once the files are complete, and
+  // learns how it ended.
+  ViewStatus last = viewStatus(sink, streamStart, options.seconds, false);
   try {
     const int code =
         finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
-    live->end(viewStatus(sink, streamStart, options.seconds, false));
+    last = viewStatus(sink, streamStart, options.seconds, false);
+    if (code == kExitRuleBroken) {
+      last.failure = "the plug-in broke a rule while streaming; bvhost's summary says where";
+    }
+    live->end(std::move(last));
     return code;
-  } catch (...) {
-    live->end(viewStatus(sink, streamStart, options.seconds, false));
+  } catch (const std::exception& error) {
+    last.failure = error.what();
+    live->end(std::move(last));
+    throw;
+  }
+}
+
+}  // namespace
+
+int runRecord(const RecordOptions& options) {
+  // Every output is checked before anything connects, so a bad one costs
+  // nothing and touches no file.
+  std::vector<OutputFile> files = options.outputs;
+  checkOutputs(files);
+  if (!options.live.enabled) {
+    return record(options, files, nullptr);
+  }
+  // Listening comes next, so an address in use also costs nothing.
+  LiveView live(options.live);
+  try {
+    return record(options, files, &live);
+  } catch (const std::exception& error) {
+    // A run that failed before its end tells its pages why; a page left
+    // waiting would look like a run still starting.
+    live.fail(error.what());
     throw;
   }
 }

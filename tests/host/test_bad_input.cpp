@@ -24,7 +24,7 @@ TEST(BadInput, HelpListsTheCommandsAndExitCodes) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_THAT(run.out, HasSubstr("bvhost record PLUGIN.so --seconds S --out FILE"));
   EXPECT_THAT(run.out, HasSubstr("Exit codes:"));
-  EXPECT_THAT(run.out, HasSubstr("143  record or monitor stopped by SIGTERM"));
+  EXPECT_THAT(run.out, HasSubstr("143  record stopped by SIGTERM"));
 }
 
 TEST(BadInput, VersionNamesBvhostAndEdflib) {

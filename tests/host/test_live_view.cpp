@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -151,37 +152,72 @@ std::set<std::string> listeningSockets(int pid) {
   return listening;
 }
 
-TEST(LiveView, ListensOnLoopbackOnlyByDefault) {
+// Listening is the view's only exposure: loopback by default, a port no
+// second bvhost can quietly share, and no answer to a page that reached it
+// under another name (DNS rebinding).
+TEST(LiveView, ListensOnLoopbackOnlyAndAlone) {
   std::set<std::string> sockets;
   int port = 0;
-  const CliRun run =
-      runBvhostWhile({"monitor", KESSRA_PLUGIN_PATH, "--seconds", "2", "--port", "0"}, kSimulator,
-                     [&](int pid, const std::string& out) {
-                       port = waitForPort(out);
-                       sockets = listeningSockets(pid);
-                     });
+  CliRun second;
+  int foreignHost = 0;
+  const CliRun run = runBvhostWhile(
+      {"monitor", KESSRA_PLUGIN_PATH, "--seconds", "3", "--port", "0"}, kSimulator,
+      [&](int pid, const std::string& out) {
+        port = waitForPort(out);
+        sockets = listeningSockets(pid);
+        second = runBvhost(
+            {"monitor", KESSRA_PLUGIN_PATH, "--seconds", "1", "--port", std::to_string(port)},
+            kSimulator);
+        httplib::Client client("127.0.0.1", port);
+        const auto answer = client.Get("/", {{"Host", "attacker.example"}});
+        foreignHost = answer ? answer->status : -1;
+      });
   ASSERT_EQ(run.exitCode, 0) << run.err;
   ASSERT_NE(port, 0) << run.out;
   char expected[32];
   std::snprintf(expected, sizeof expected, "tcp 0100007F:%04X", port);
   EXPECT_EQ(sockets, std::set<std::string>{expected});
+  EXPECT_EQ(second.exitCode, 2) << second.out;
+  EXPECT_NE(second.err.find("cannot listen on 127.0.0.1 port"), std::string::npos) << second.err;
+  EXPECT_EQ(foreignHost, 403);
 }
 
-// The frames a page's stream carries until `enough` returns true, as the
-// highest frame number seen, or -1 if the stream had none.
-long long readStream(int port, long long seenBefore) {
+// Everything a page's stream carried until `enough` said so, or it ended.
+std::string streamText(int port, const std::function<bool(const std::string&)>& enough) {
   httplib::Client client("127.0.0.1", port);
   client.set_read_timeout(5, 0);
-  long long newest = -1;
-  std::string pending;
-  const std::regex frames(R"(event: frames\ndata: \{"first":(\d+),"count":(\d+))");
+  std::string text;
   client.Get("/events", [&](const char* data, std::size_t length) {
-    pending.append(data, length);
-    for (std::smatch match; std::regex_search(pending, match, frames);
-         pending = match.suffix().str()) {
-      newest = std::max(newest, std::stoll(match[1]) + std::stoll(match[2]) - 1);
+    text.append(data, length);
+    return !enough(text);
+  });
+  return text;
+}
+
+TEST(LiveView, APageLearnsWhyARunFailed) {
+  const std::string directory = scratchDirectory("live_failed");
+  std::string text;
+  const CliRun run = runBvhostWhile({"record", FAILING_READ_PATH, "--seconds", "5", "--out",
+                                     directory + "/x.csv", "--live", "--port", "0"},
+                                    {}, [&](int, const std::string& out) {
+                                      text = streamText(waitForPort(out),
+                                                        [](const std::string&) { return false; });
+                                    });
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(text.find(R"("ended":true)"), std::string::npos) << text.substr(0, 300);
+  EXPECT_NE(text.find("Sensor link lost"), std::string::npos) << text.substr(text.size() - 300);
+}
+
+// The newest frame a page's stream carried once it was ten past
+// `seenBefore`, or -1 if it had none.
+long long readStream(int port, long long seenBefore) {
+  const std::regex frames(R"(event: frames\ndata: \{"first":(\d+),"count":(\d+))");
+  long long newest = -1;
+  streamText(port, [&](const std::string& text) {
+    for (std::sregex_iterator match(text.begin(), text.end(), frames), end; match != end; ++match) {
+      newest = std::max(newest, std::stoll((*match)[1]) + std::stoll((*match)[2]) - 1);
     }
-    return newest <= seenBefore + 10;
+    return newest > seenBefore + 10;
   });
   return newest;
 }

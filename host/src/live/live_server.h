@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -12,8 +13,10 @@
 #include <thread>
 
 namespace httplib {
+class DataSink;
+class Response;
 class Server;
-}
+}  // namespace httplib
 
 namespace bvhost {
 
@@ -38,6 +41,15 @@ class LiveServer {
   std::string url() const;
 
  private:
+  // Where a page's stream stands.
+  struct PageStream {
+    std::uint64_t cursor = 0;
+    bool started = false;
+  };
+
+  void listen(int port);
+  void serveEvents(httplib::Response& response);
+  bool feed(PageStream& stream, httplib::DataSink& sink);
   std::shared_ptr<LiveHub> hub();
 
   std::unique_ptr<httplib::Server> server_;
@@ -45,6 +57,7 @@ class LiveServer {
   int port_ = 0;
   std::mutex hubMutex_;
   std::shared_ptr<LiveHub> hub_;
+  std::atomic<int> pages_ = 0;
   std::atomic<bool> closing_ = false;
   std::atomic<bool> listenEnded_ = false;
   std::thread thread_;

@@ -9,8 +9,10 @@ void LiveTap::afterRead() {
     }
     pending_ = decimator_.take();
   }
-  if (exchange_.offer(pending_)) {
+  const std::uint64_t dropped = decimator_.droppedFrames() - reportedDrops_;
+  if (exchange_.offer(pending_, dropped)) {
     pending_ = ViewBatch{};
+    reportedDrops_ += dropped;
   }
 }
 

@@ -30,6 +30,7 @@ class LiveTap {
   ViewDecimator decimator_;
   ViewBatch pending_;
   ViewExchange& exchange_;
+  std::uint64_t reportedDrops_ = 0;
   std::chrono::steady_clock::time_point nextStatus_{};
 };
 

@@ -19,9 +19,20 @@ void LiveView::begin(const ViewSetup& setup) {
 }
 
 void LiveView::end(ViewStatus last) {
-  if (hub_) {
-    hub_->finish(std::move(last));
+  if (!hub_) {
+    begin(ViewSetup{"bvhost", {}, {}, {}});
   }
+  hub_->finish(std::move(last));
+  ended_ = true;
+}
+
+void LiveView::fail(const std::string& reason) {
+  if (ended_) {
+    return;
+  }
+  ViewStatus last;
+  last.failure = reason;
+  end(std::move(last));
 }
 
 }  // namespace bvhost

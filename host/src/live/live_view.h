@@ -31,6 +31,9 @@ class LiveView {
   // After the recording is complete: pages get the final status and their
   // streams end. Pages then left hanging are cut off when this goes.
   void end(ViewStatus last);
+  // A run that failed before end: pages are told why, even ones that never
+  // saw the stream begin. Nothing if end came first.
+  void fail(const std::string& reason);
 
  private:
   // Declared so that the server, whose page threads may hold the hub, goes
@@ -38,6 +41,7 @@ class LiveView {
   ViewExchange exchange_;
   std::shared_ptr<LiveHub> hub_;
   std::unique_ptr<LiveTap> tap_;
+  bool ended_ = false;
   LiveServer server_;
 };
 

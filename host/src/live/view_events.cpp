@@ -152,6 +152,7 @@ std::string statusEvent(const ViewStatus& status, const std::vector<double>& fra
   json += std::string(",\"writing\":") + (status.writing ? "true" : "false");
   json += std::string(",\"ended\":") + (status.ended ? "true" : "false");
   json += ",\"viewDroppedFrames\":" + std::to_string(droppedFrames);
+  json += ",\"failure\":" + (status.failure.empty() ? "null" : jsonString(status.failure));
   json += ",\"sensors\":[";
   for (std::size_t sensor = 0; sensor < status.silences.size(); ++sensor) {
     json += sensor == 0 ? "{\"frameRate\":" : ",{\"frameRate\":";

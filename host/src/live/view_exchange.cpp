@@ -2,11 +2,12 @@
 
 namespace bvhost {
 
-bool ViewExchange::offer(ViewBatch& batch) {
+bool ViewExchange::offer(ViewBatch& batch, std::uint64_t droppedBefore) {
   std::unique_lock lock(mutex_, std::try_to_lock);
   if (!lock.owns_lock()) {
     return false;
   }
+  dropped_ += droppedBefore;
   queuedFrames_ += batch.frames();
   batches_.push_back(std::move(batch));
   while (queuedFrames_ > kMaxQueuedFrames && batches_.size() > 1) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "silence_tracker.h"
@@ -21,6 +22,8 @@ struct ViewStatus {
   std::uint64_t frames = 0;     // frames kept
   bool writing = false;         // files are being written
   bool ended = false;
+  // Why the run ended early, when it did: the message bvhost prints.
+  std::string failure;
   // Per sensor: its latest silences, as the recording marks them in the
   // files, how many it had in all, and the onset of one still going on
   // (negative when none).
@@ -37,7 +40,8 @@ class ViewExchange {
 
   // Recording thread. Moves the batch in and returns true, or returns false
   // at once, leaving it with the caller, when the view holds the lock.
-  bool offer(ViewBatch& batch);
+  // droppedBefore counts frames the recording side already let go.
+  bool offer(ViewBatch& batch, std::uint64_t droppedBefore = 0);
   // Recording thread: the latest status replaces any not yet taken.
   bool offerStatus(ViewStatus& status);
 
