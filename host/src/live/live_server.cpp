@@ -175,6 +175,13 @@ LiveServer::~LiveServer() {
   thread_.join();
 }
 
+void LiveServer::letPagesFinish() {
+  const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout + 1s;
+  while (pages_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 void LiveServer::attach(std::shared_ptr<LiveHub> hub) {
   std::lock_guard lock(hubMutex_);
   hub_ = std::move(hub);

@@ -38,6 +38,11 @@ class LiveServer {
 
   // Pages that connect before the stream has a hub wait for it.
   void attach(std::shared_ptr<LiveHub> hub);
+  // Once the hub has finished: gives every page's stream the time to take
+  // its last events, bounded by how long a stalled page may hold a write.
+  // Stopping at once would cut a stream between two of its turns and leave
+  // its page without the run's end.
+  void letPagesFinish();
   std::string url() const;
 
  private:

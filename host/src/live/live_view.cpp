@@ -23,6 +23,7 @@ void LiveView::end(ViewStatus last) {
     begin(ViewSetup{"bvhost", {}, {}, {}});
   }
   hub_->finish(std::move(last));
+  server_.letPagesFinish();
   ended_ = true;
 }
 
