@@ -33,6 +33,7 @@ constexpr int kMaxDrainReads = 100000;
 // How often what was written is put on the disk, which bounds what a kill
 // or a power loss can take, and how late a write error is noticed.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
+constexpr double kLastFrameGraceSeconds = 1.0;
 
 class RecordingSink : public SampleHandler {
  public:
@@ -186,9 +187,12 @@ ViewSetup viewSetup(const RecordingInfo& info, const Configuration& config,
 std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
                           std::vector<std::unique_ptr<SampleWriter>>& writers,
                           Clock::time_point streamStart, double seconds) {
-  // Until the last frame asked for is due, not the bare --seconds, which
-  // would stop most runs a frame short.
-  const double frameTime = static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds;
+  // Until the last frame asked for has been read. It is due when its window
+  // ends, but a loaded machine (or device) can hand it over a little later,
+  // and a stop then would leave the recording a frame short; a device that
+  // delivers nothing more is given up on a second after it.
+  const double frameTime =
+      static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds + kLastFrameGraceSeconds;
   const auto streamEnd = seconds <= 0.0
                              ? Clock::time_point::max()
                              : streamStart + std::chrono::duration_cast<Clock::duration>(
