@@ -1,14 +1,21 @@
 #include "live_server.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
+#include "live_access.h"
 #include "live_hub.h"
 #include "live_page.h"
 #include "quiet_thread.h"
@@ -17,31 +24,195 @@ namespace bvhost {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // A page that stops reading is cut off after this long, which also bounds
 // how long the end of a run waits for it.
 constexpr auto kWriteTimeout = 2s;
-// Each open page holds one of these threads for its stream; the rest serve
-// the page itself and refusals.
-constexpr std::size_t kServerThreads = 16;
+// A connection that sends nothing (browsers open some ahead, in case) is
+// closed after this long, and after a request, one kept alive too.
+constexpr int kIdleSeconds = 2;
+// The whole head of a request must arrive within this long of its first
+// byte: one sent a byte at a time would otherwise hold a thread for good.
+constexpr auto kRequestTimeout = 4s;
 constexpr int kMaxPages = 12;
+// Each open page holds one thread for its stream; these others serve the
+// page itself, refusals and the connections that sit idle or send slowly,
+// each of which gives its thread back within the timeouts above.
+constexpr std::size_t kOtherThreads = 36;
 // A page reconnects this long after losing its stream.
 constexpr const char* kPreamble = "retry: 1000\n\n";
+// Waits are cut into slices this long, so a server told to stop does not
+// wait out an idle connection.
+constexpr auto kSlice = 50ms;
 
 bool send(httplib::DataSink& sink, const std::string& text) {
   return sink.write(text.data(), text.size());
 }
 
-bool isLoopback(const std::string& address) {
-  return address.rfind("127.", 0) == 0 || address == "::1" || address == "localhost";
+// Whether `events` came on `socket` before `deadline`; false too once the
+// server stops listening.
+bool await(int socket, short events, Clock::time_point deadline,
+           const std::atomic<socket_t>& listening) {
+  while (listening != INVALID_SOCKET) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd entry{socket, events, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(std::clamp(left, 0ms, kSlice).count()));
+    if (ready > 0) {
+      return true;
+    }
+    if ((ready < 0 && errno != EINTR) || left <= kSlice) {
+      return ready > 0;
+    }
+  }
+  return false;
 }
 
-// The host a request names, without its port: "[::1]:8642" gives "::1".
-std::string hostName(const std::string& host) {
-  if (!host.empty() && host.front() == '[') {
-    return host.substr(1, host.find(']') - 1);
+// One connection as cpp-httplib reads and writes it, with the deadline for
+// a request's head that its own stream lacks: its timeouts count from each
+// byte, not from the first.
+class Connection : public httplib::Stream {
+ public:
+  Connection(int socket, const std::atomic<socket_t>& listening)
+      : socket_(socket), listening_(listening) {}
+
+  // Waits up to the idle timeout for a request to begin, and if one does,
+  // gives its head until the request deadline.
+  bool awaitRequest() {
+    if (start_ == end_ &&
+        !await(socket_, POLLIN, Clock::now() + std::chrono::seconds(kIdleSeconds), listening_)) {
+      return false;
+    }
+    readDeadline_ = Clock::now() + kRequestTimeout;
+    return true;
   }
-  return host.substr(0, host.find(':'));
+
+  bool is_readable() const override {
+    return start_ != end_ || await(socket_, POLLIN, readDeadline_, listening_);
+  }
+  bool is_writable() const override {
+    return await(socket_, POLLOUT, Clock::now() + kWriteTimeout, listening_);
+  }
+
+  ssize_t read(char* data, std::size_t size) override {
+    if (start_ == end_) {
+      if (!is_readable()) {
+        return -1;
+      }
+      const ssize_t got = ::recv(socket_, buffer_, sizeof buffer_, 0);
+      if (got <= 0) {
+        return got;
+      }
+      start_ = 0;
+      end_ = static_cast<std::size_t>(got);
+    }
+    const std::size_t taken = std::min(size, end_ - start_);
+    std::memcpy(data, buffer_ + start_, taken);
+    start_ += taken;
+    return static_cast<ssize_t>(taken);
+  }
+
+  ssize_t write(const char* data, std::size_t size) override {
+    return is_writable() ? ::send(socket_, data, size, MSG_NOSIGNAL) : -1;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    address(::getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    address(::getsockname, ip, port);
+  }
+  socket_t socket() const override { return socket_; }
+
+ private:
+  void address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_storage where{};
+    socklen_t length = sizeof where;
+    char host[NI_MAXHOST] = {};
+    char service[NI_MAXSERV] = {};
+    if (get(socket_, reinterpret_cast<sockaddr*>(&where), &length) == 0 &&
+        getnameinfo(reinterpret_cast<sockaddr*>(&where), length, host, sizeof host, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+      ip = host;
+      port = std::atoi(service);
+    }
+  }
+
+  const int socket_;
+  const std::atomic<socket_t>& listening_;
+  Clock::time_point readDeadline_ = Clock::now();
+  char buffer_[4096];
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace
+
+// cpp-httplib's server with its connections served by Connection.
+class LiveServer::Server : public httplib::Server {
+ public:
+  // Decided from the address bound, not the one asked for: a name given to
+  // --listen may resolve anywhere.
+  bool boundToLoopback() const {
+    sockaddr_storage where{};
+    socklen_t length = sizeof where;
+    if (getsockname(svr_sock_, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
+      return false;
+    }
+    if (where.ss_family == AF_INET) {
+      const auto& ipv4 = reinterpret_cast<const sockaddr_in&>(where);
+      return (ntohl(ipv4.sin_addr.s_addr) >> 24) == 127;
+    }
+    const auto& ipv6 = reinterpret_cast<const sockaddr_in6&>(where).sin6_addr;
+    return where.ss_family == AF_INET6 &&
+           (IN6_IS_ADDR_LOOPBACK(&ipv6) ||
+            (IN6_IS_ADDR_V4MAPPED(&ipv6) && ipv6.s6_addr[12] == 127));
+  }
+
+ private:
+  bool process_and_close_socket(socket_t socket) override {
+    Connection connection(socket, svr_sock_);
+    bool served = false;
+    for (std::size_t left = keep_alive_max_count_; left > 0 && connection.awaitRequest(); --left) {
+      bool closed = false;
+      served = process_request(connection, left == 1, closed, nullptr);
+      if (!served || closed) {
+        break;
+      }
+    }
+    ::shutdown(socket, SHUT_RDWR);
+    ::close(socket);
+    return served;
+  }
+};
+
+namespace {
+
+// At least 128 bits from the kernel's generator, as hex; no weaker source
+// stands in for it.
+std::string newToken() {
+  unsigned char bytes[24];
+  std::size_t filled = 0;
+  while (filled < sizeof bytes) {
+    const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+    if (got < 0 && errno != EINTR) {
+      throw ListenError(std::string("cannot draw the live view's token: ") + std::strerror(errno));
+    }
+    filled += got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  std::string token;
+  for (const unsigned char byte : bytes) {
+    token += "0123456789abcdef"[byte >> 4];
+    token += "0123456789abcdef"[byte & 15];
+  }
+  return token;
+}
+
+std::optional<std::string> oneValue(const httplib::Request& request, const char* header) {
+  if (request.get_header_value_count(header) != 1) {
+    return std::nullopt;
+  }
+  return request.get_header_value(header);
 }
 
 // Compressing (brotli, as browsers ask, at its slowest setting) cost bvhost
@@ -49,18 +220,15 @@ std::string hostName(const std::string& host) {
 // most often loopback. The request is the server's own object, handed over
 // read-only; dropping the header is how this version of cpp-httplib lets a
 // response go uncompressed.
-//
-// On loopback, a request must also name a loopback host: a web page that
-// had its own name resolve to 127.0.0.1 (DNS rebinding) could otherwise
-// read the stream that listening on loopback keeps to this machine.
 httplib::Server::HandlerResponse admit(const httplib::Request& request, httplib::Response& response,
-                                       bool loopback) {
+                                       const LiveAccess& access) {
   const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
-  const std::string host = hostName(request.get_header_value("Host"));
-  if (loopback && !host.empty() && !isLoopback(host)) {
-    response.status = 403;
-    response.set_content("bvhost's live view answers only to 127.0.0.1 or localhost",
-                         "text/plain; charset=utf-8");
+  const auto token = request.has_param("token")
+                         ? std::optional<std::string>(request.get_param_value("token"))
+                         : std::nullopt;
+  if (const auto refused = refusal(access, oneValue(request, "Host"), token)) {
+    response.status = refused->status;
+    response.set_content(refused->text, "text/plain; charset=utf-8");
     return httplib::Server::HandlerResponse::Handled;
   }
   return httplib::Server::HandlerResponse::Unhandled;
@@ -69,11 +237,11 @@ httplib::Server::HandlerResponse admit(const httplib::Request& request, httplib:
 }  // namespace
 
 LiveServer::LiveServer(const std::string& address, int port)
-    : server_(std::make_unique<httplib::Server>()), address_(address) {
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    : server_(std::make_unique<Server>()), address_(address) {
+  server_->new_task_queue = [] { return new httplib::ThreadPool(kMaxPages + kOtherThreads); };
   server_->set_write_timeout(kWriteTimeout);
-  server_->set_read_timeout(kWriteTimeout);
-  server_->set_keep_alive_timeout(1);
+  server_->set_read_timeout(kRequestTimeout);
+  server_->set_keep_alive_timeout(kIdleSeconds);
   // cpp-httplib would also set SO_REUSEPORT, under which a second bvhost
   // binds the same port without a word and the two runs share out the
   // pages: a page could show another subject's muscles.
@@ -81,14 +249,15 @@ LiveServer::LiveServer(const std::string& address, int port)
     const int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
-  const bool loopback = isLoopback(address);
   server_->set_pre_routing_handler(
-      [loopback](const httplib::Request& request, httplib::Response& response) {
-        return admit(request, response, loopback);
+      [this](const httplib::Request& request, httplib::Response& response) {
+        return admit(request, response, access_);
       });
   server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
     response.set_content(kLivePage, "text/html; charset=utf-8");
     response.set_header("Cache-Control", "no-store");
+    // Off loopback the page's address holds the token.
+    response.set_header("Referrer-Policy", "no-referrer");
   });
   server_->Get("/events", [this](const httplib::Request&, httplib::Response& response) {
     serveEvents(response);
@@ -104,6 +273,10 @@ void LiveServer::listen(int port) {
     throw ListenError("cannot listen on " + address_ + " port " + std::to_string(port) +
                       (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) +
                       "; check --listen, or give another --port (0 takes any free one)");
+  }
+  access_.loopback = server_->boundToLoopback();
+  if (!access_.loopback) {
+    access_.token = newToken();
   }
   thread_ = threadWithoutStopSignals([this] {
     server_->listen_after_bind();
@@ -202,7 +375,8 @@ std::string LiveServer::url() const {
     host = name;
   }
   const bool ipv6 = host.find(':') != std::string::npos;
-  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_) + "/";
+  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_) + "/" +
+         (access_.token.empty() ? "" : "?token=" + access_.token);
 }
 
 }  // namespace bvhost

@@ -12,10 +12,11 @@
 #include <string>
 #include <thread>
 
+#include "live_access.h"
+
 namespace httplib {
 class DataSink;
 class Response;
-class Server;
 }  // namespace httplib
 
 namespace bvhost {
@@ -30,7 +31,9 @@ class ListenError : public std::runtime_error {
 class LiveServer {
  public:
   // Listens at once, so an address in use fails before the plug-in is even
-  // loaded; port 0 takes any free one. Throws ListenError.
+  // loaded; port 0 takes any free one. Throws ListenError. Bound to a
+  // loopback address, it serves requests that name a loopback host; bound
+  // to any other, requests that carry the token of the url it gives.
   LiveServer(const std::string& address, int port);
   ~LiveServer();
   LiveServer(const LiveServer&) = delete;
@@ -43,9 +46,12 @@ class LiveServer {
   // Stopping at once would cut a stream between two of its turns and leave
   // its page without the run's end.
   void letPagesFinish();
+  // Where a page is served, with the token off loopback.
   std::string url() const;
 
  private:
+  class Server;
+
   // Where a page's stream stands.
   struct PageStream {
     std::uint64_t cursor = 0;
@@ -57,8 +63,10 @@ class LiveServer {
   bool feed(PageStream& stream, httplib::DataSink& sink);
   std::shared_ptr<LiveHub> hub();
 
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<Server> server_;
   std::string address_;
+  // Set before the server starts and only read after.
+  LiveAccess access_;
   int port_ = 0;
   std::mutex hubMutex_;
   std::shared_ptr<LiveHub> hub_;
