@@ -87,6 +87,11 @@ class Connection : public httplib::Stream {
     return true;
   }
 
+  // A request that did not arrive in time is answered with a 400 by
+  // cpp-httplib, which would then read what follows as the next one: a
+  // slow sender would keep its thread for a timeout per request.
+  bool failed() const { return failed_; }
+
   bool is_readable() const override {
     return start_ != end_ || await(socket_, POLLIN, readDeadline_, listening_);
   }
@@ -97,6 +102,7 @@ class Connection : public httplib::Stream {
   ssize_t read(char* data, std::size_t size) override {
     if (start_ == end_) {
       if (!is_readable()) {
+        failed_ = true;
         return -1;
       }
       const ssize_t got = ::recv(socket_, buffer_, sizeof buffer_, 0);
@@ -141,6 +147,7 @@ class Connection : public httplib::Stream {
   const int socket_;
   const std::atomic<socket_t>& listening_;
   Clock::time_point readDeadline_ = Clock::now();
+  bool failed_ = false;
   char buffer_[4096];
   std::size_t start_ = 0;
   std::size_t end_ = 0;
@@ -176,7 +183,7 @@ class LiveServer::Server : public httplib::Server {
     for (std::size_t left = keep_alive_max_count_; left > 0 && connection.awaitRequest(); --left) {
       bool closed = false;
       served = process_request(connection, left == 1, closed, nullptr);
-      if (!served || closed) {
+      if (!served || closed || connection.failed()) {
         break;
       }
     }

@@ -5,11 +5,13 @@ traces for every sensor arriving, and a dropout shown at its time.
 
     live_view_in_chromium.py --bvhost B --plugin P [--sensors N]
         [--dropout SENSOR:FIRST:COUNT] [--seconds S] [--screenshot PNG]
-        [--window WIDTHxHEIGHT]
+        [--window WIDTHxHEIGHT] [--listen ADDRESS]
 
 Runs `bvhost monitor` on the simulator, waits for the run to end with the
 page open, and exits 0 only if every check holds; --screenshot keeps a PNG of
-the page as it stood just before the end. Chromium is driven through its
+the page as it stood just before the end. With --listen off loopback, the
+page is opened at the address printed, token included, which the page must
+carry on to its stream. Chromium is driven through its
 DevTools protocol over a pipe, so nothing but the standard library is needed.
 """
 import argparse
@@ -111,16 +113,22 @@ def start_monitor(args):
     env = dict(os.environ, ORVANE_SIM_SENSORS=str(args.sensors), ORVANE_SIM_SEED="7")
     if args.dropout:
         env["ORVANE_SIM_DROPOUT"] = args.dropout
-    monitor = subprocess.Popen(
-        [args.bvhost, "monitor", args.plugin, "--seconds", str(args.seconds), "--port", "0"],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    command = [args.bvhost, "monitor", args.plugin, "--seconds", str(args.seconds), "--port", "0"]
+    if args.listen:
+        command += ["--listen", args.listen]
+    monitor = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               text=True)
     first = monitor.stdout.readline()
-    found = re.search(r"http://127\.0\.0\.1:\d+/", first)
+    # Off loopback the address is this machine's name, which need not
+    # resolve here; loopback reaches the same server.
+    pattern = (r"http://[^/\s]+:(\d+)/(\?token=[0-9a-f]+)$" if args.listen
+               else r"http://127\.0\.0\.1:(\d+)/()$")
+    found = re.search(pattern, first.strip())
     if not found:
         monitor.kill()
-        sys.exit(f"bvhost monitor printed no loopback address: {first!r} "
+        sys.exit(f"bvhost monitor printed no address of the expected form: {first!r} "
                  f"{monitor.stderr.read()!r}")
-    return monitor, found.group(0)
+    return monitor, f"http://127.0.0.1:{found.group(1)}/{found.group(2)}"
 
 
 def judge(state, args):
@@ -157,6 +165,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=8)
     parser.add_argument("--screenshot")
     parser.add_argument("--window", default="1400x900")
+    parser.add_argument("--listen")
     args = parser.parse_args()
     width, height = (int(part) for part in args.window.split("x"))
 
