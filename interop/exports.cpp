@@ -1,5 +1,6 @@
 // The eight functions a host imports. One lock serialises them, because a
 // host may stop a capture on one thread while another is polling.
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -17,6 +18,13 @@ namespace {
 
 constexpr std::string_view kQueryPrefix = "@simulator/";
 
+// Frames lost to an outage or the backlog still run through the signals.
+// While capturing, a poll does about 3 ms of that work at most, so a host
+// back from a long stall is never held up for long (the signals still catch
+// up hundreds of times faster than frames fall due); once stopped there is
+// no share, since a host drains after a stop until the first false.
+constexpr std::uint64_t kLostSensorFramesPerPoll = 4096;
+
 struct Triggers {
   bool configured = false;
   bool enable = true;
@@ -32,6 +40,7 @@ struct Simulator {
   FrameClock clock;
   std::uint64_t finishedFrames = 0;  // frames of ended captures since opening, for the battery
   std::uint64_t signalBase = 0;      // where the running capture's frame 0 sits in the signals
+  std::uint64_t generated = 0;       // frames of the running capture the signals have run through
   Triggers triggers;
 
   std::uint64_t streamedFrames(std::int64_t nowNs) const {
@@ -44,6 +53,18 @@ struct Simulator {
       clock.stop(now);
       finishedFrames += clock.dueBy(now);
     }
+  }
+
+  // Runs the signals through the lost frames below `upTo`, as far as one
+  // poll's share allows; true once they are all through.
+  bool passLostFrames(std::uint64_t upTo) {
+    const auto sensors = static_cast<std::uint64_t>(std::max(station.settings().sensors, 1));
+    const std::uint64_t share =
+        clock.capturing() ? std::max<std::uint64_t>(kLostSensorFramesPerPoll / sensors, 1) : upTo;
+    for (std::uint64_t passed = 0; generated < upTo && passed < share; ++passed) {
+      station.passFrame(signalBase + generated++);
+    }
+    return generated >= upTo;
   }
 };
 
@@ -78,8 +99,12 @@ std::string simulatorQuery(const Simulator& sim, std::string_view what) {
   return {};
 }
 
+// Called only between captures, since a schedule changed mid-capture would
+// move frames already due.
 const char* enumerate(Simulator& sim, OrvaneMetadataBuf& metadata) {
-  sim.station.enumerate(readSettings());
+  const Settings settings = readSettings();
+  sim.station.enumerate(settings);
+  sim.clock = FrameClock(settings.schedule);
   sim.station.fillMetadata(metadata);
   return sim.station.channelList().c_str();
 }
@@ -122,6 +147,7 @@ ORVANE_EXPORT void orvane_start() {
     return;
   }
   sim.signalBase = sim.finishedFrames;
+  sim.generated = 0;
   sim.clock.start(orvane_sim::monotonicNowNs());
 }
 
@@ -159,11 +185,18 @@ ORVANE_EXPORT bool orvane_pollData(OrvaneFrameBuf& frame) {
   if (!sim.open) {
     return false;
   }
-  const auto next = sim.clock.take(orvane_sim::monotonicNowNs());
+  const std::int64_t now = orvane_sim::monotonicNowNs();
+  // The signals go through the frames lost before this one first, so that
+  // it carries the samples it would have had nothing been lost.
+  if (!sim.passLostFrames(sim.clock.settle(now))) {
+    return false;
+  }
+  const auto next = sim.clock.take(now);
   if (!next) {
     return false;
   }
   sim.station.assembleFrame(*next, sim.signalBase + *next, frame);
+  sim.generated = *next + 1;
   return true;
 }
 

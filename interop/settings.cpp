@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -95,16 +96,20 @@ void readSignalOptions(SignalOptions& options) {
   }
 }
 
-std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
+std::vector<std::string_view> colonFields(std::string_view text) {
   std::vector<std::string_view> fields;
   for (std::size_t from = 0;;) {
     const std::size_t colon = text.find(':', from);
     fields.push_back(text.substr(from, colon - from));
     if (colon == std::string_view::npos) {
-      break;
+      return fields;
     }
     from = colon + 1;
   }
+}
+
+std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
+  const auto fields = colonFields(text);
   if (fields.size() != 3) {
     return std::nullopt;
   }
@@ -115,6 +120,73 @@ std::optional<Dropout> parseDropout(std::string_view text, int sensors) {
     return std::nullopt;
   }
   return Dropout{*sensor, *first, *count};
+}
+
+std::optional<Outage> parseOutage(std::string_view text) {
+  const auto fields = colonFields(text);
+  if (fields.size() != 2) {
+    return std::nullopt;
+  }
+  const auto first = parseWhole<std::uint64_t>(fields[0]);
+  const auto count = parseWhole<std::uint64_t>(fields[1]);
+  if (!first || !count || *count == 0) {
+    return std::nullopt;
+  }
+  return Outage{*first, *count};
+}
+
+// Plain decimal only, an explicit sign allowed: "1e2", "inf" and hex floats
+// are not how anyone writes a crystal's error, so they are taken for typos.
+std::optional<double> parsePpm(std::string_view text) {
+  if (text.starts_with('+')) {
+    text.remove_prefix(1);
+    if (text.starts_with('-')) {
+      return std::nullopt;
+    }
+  }
+  double ppm = 0;
+  const char* end = text.data() + text.size();
+  auto [rest, error] = std::from_chars(text.data(), end, ppm, std::chars_format::fixed);
+  if (text.empty() || error != std::errc() || rest != end || !std::isfinite(ppm) ||
+      std::abs(ppm) > kMaxClockPpm) {
+    return std::nullopt;
+  }
+  return ppm == 0 ? 0.0 : ppm;  // no "-0" in the settings query
+}
+
+void readSchedule(Schedule& schedule) {
+  if (auto text = variable("ORVANE_SIM_OUTAGE")) {
+    schedule.outage = parseOutage(*text);
+    if (!schedule.outage) {
+      noticeOnce("ORVANE_SIM_OUTAGE", *text,
+                 "no outage (expected first-frame:frame-count, count at least 1)");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_BACKLOG")) {
+    const auto frames = parseWhole<std::uint64_t>(*text);
+    if (frames && *frames >= 1 && *frames <= kBacklogLimit) {
+      schedule.backlog = *frames;
+    } else {
+      noticeOnce("ORVANE_SIM_BACKLOG", *text,
+                 std::to_string(kBacklogLimit) + " frames (expected a whole number 1 to " +
+                     std::to_string(kBacklogLimit) + ")");
+    }
+  }
+  if (auto text = variable("ORVANE_SIM_CLOCK_PPM")) {
+    if (const auto ppm = parsePpm(*text)) {
+      schedule.clockPpm = *ppm;
+    } else {
+      noticeOnce("ORVANE_SIM_CLOCK_PPM", *text,
+                 "0 ppm (expected a decimal number from -10000 to 10000)");
+    }
+  }
+}
+
+// The shortest text that reads back as the same number: "2.5", "-100", "0".
+std::string decimal(double value) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  return error == std::errc() ? std::string(text, end) : std::to_string(value);
 }
 
 }  // namespace
@@ -140,6 +212,7 @@ Settings readSettings() {
     }
   }
   readSignalOptions(settings.signals);
+  readSchedule(settings.schedule);
   return settings;
 }
 
@@ -157,6 +230,12 @@ std::string describe(const Settings& settings) {
   text += settings.signals.mainsHz == 0 ? std::string(" mains=off")
                                         : " mains=" + std::to_string(settings.signals.mainsHz);
   text += settings.signals.motion ? " motion=on" : " motion=off";
+  const Schedule& schedule = settings.schedule;
+  text += schedule.outage ? " outage=" + std::to_string(schedule.outage->firstFrame) + ":" +
+                                std::to_string(schedule.outage->frameCount)
+                          : std::string(" outage=none");
+  text += " backlog=" + std::to_string(schedule.backlog);
+  text += " clock_ppm=" + decimal(schedule.clockPpm);
   return text;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "frame_clock.h"
 #include "signals.h"
 
 namespace orvane_sim {
@@ -27,17 +28,19 @@ struct Settings {
   std::uint64_t seed = kDefaultSeed;
   std::optional<Dropout> dropout;
   SignalOptions signals;
+  Schedule schedule;  // outage, backlog and clock rate
 };
 
 // Reads ORVANE_SIM_SENSORS, ORVANE_SIM_SEED, ORVANE_SIM_DROPOUT,
-// ORVANE_SIM_PATTERN, ORVANE_SIM_MAINS and ORVANE_SIM_MOTION. An unusable
+// ORVANE_SIM_PATTERN, ORVANE_SIM_MAINS, ORVANE_SIM_MOTION, ORVANE_SIM_OUTAGE,
+// ORVANE_SIM_BACKLOG and ORVANE_SIM_CLOCK_PPM. An unusable
 // value falls back to its default, and a sensor count out of range is
 // clamped into it, with a notice on stderr given once per variable and value
 // rather than on every open.
 Settings readSettings();
 
-// "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off", the
-// form the settings query reports.
+// "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off
+// outage=none backlog=32768 clock_ppm=0", the form the settings query reports.
 std::string describe(const Settings& settings);
 
 }  // namespace orvane_sim

@@ -139,4 +139,11 @@ void Station::assembleFrame(std::uint64_t captureFrame, std::uint64_t signalFram
   frame.samples = samples_.data();
 }
 
+void Station::passFrame(std::uint64_t signalFrame) {
+  float discard[kValuesPerSensorFrame];
+  for (Sensor& sensor : sensors_) {
+    sensor.signals.generate(signalFrame, discard);
+  }
+}
+
 }  // namespace orvane_sim

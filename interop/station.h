@@ -51,6 +51,9 @@ class Station {
   // frame arrays, which stay put until the next call. `signalFrame` counts
   // from the opening of the station, so signals run on across captures.
   void assembleFrame(std::uint64_t captureFrame, std::uint64_t signalFrame, OrvaneFrameBuf& frame);
+  // Runs every sensor's signals through a frame the host will never get, so
+  // the frames after it come out as they would had it been delivered.
+  void passFrame(std::uint64_t signalFrame);
 
  private:
   static constexpr std::size_t kMaxChannels = kMaxSensors * kChannelsPerSensor;

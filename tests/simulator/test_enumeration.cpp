@@ -97,7 +97,8 @@ TEST_F(Station, UnusableSettingsFallBackToDefaultsWithOneNoticeEach) {
       {"ORVANE_SIM_SENSORS", "lots"},      {"ORVANE_SIM_SEED", "12abc"},
       {"ORVANE_SIM_DROPOUT", "9:10:20"},  // no ninth sensor among four
       {"ORVANE_SIM_PATTERN", "Sustained"}, {"ORVANE_SIM_MAINS", "55"},
-      {"ORVANE_SIM_MOTION", "yes"}};
+      {"ORVANE_SIM_MOTION", "yes"},        {"ORVANE_SIM_OUTAGE", "soon"},
+      {"ORVANE_SIM_BACKLOG", "lots"},      {"ORVANE_SIM_CLOCK_PPM", "fast"}};
   for (const auto& [variable, value] : unusable) {
     setEnv(variable, value);
   }
@@ -109,7 +110,8 @@ TEST_F(Station, UnusableSettingsFallBackToDefaultsWithOneNoticeEach) {
   const std::string notices = ::testing::internal::GetCapturedStderr();
 
   EXPECT_EQ(info("@simulator/settings", InfoName),
-            "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off");
+            "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off outage=none "
+            "backlog=32768 clock_ppm=0");
   for (const auto& [variable, value] : unusable) {
     const auto first = notices.find(variable);
     ASSERT_NE(first, std::string::npos) << variable << " not reported:\n" << notices;
@@ -153,12 +155,15 @@ TEST_F(Station, TakesWellFormedSettingsSilently) {
   setEnv("ORVANE_SIM_PATTERN", "sustained");
   setEnv("ORVANE_SIM_MAINS", "60");
   setEnv("ORVANE_SIM_MOTION", "on");
+  setEnv("ORVANE_SIM_OUTAGE", "222:148");
+  setEnv("ORVANE_SIM_BACKLOG", "74");
+  setEnv("ORVANE_SIM_CLOCK_PPM", "-2.5");
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(open().sensorCount, 3);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(info("@simulator/settings", InfoName),
             "sensors=3 seed=18446744073709551615 dropout=3:0:5 pattern=sustained mains=60 "
-            "motion=on");
+            "motion=on outage=222:148 backlog=74 clock_ppm=-2.5");
 }
 
 TEST_F(Station, KeepsTheTriggerOptionsUntilClosed) {

@@ -82,3 +82,103 @@ TEST(FrameClock, StartingAgainForgetsTheLastCapture) {
 
 }  // namespace
 }  // namespace orvane_sim
+
+namespace orvane_sim {
+namespace {
+
+std::vector<std::uint64_t> span(std::uint64_t from, std::uint64_t to) {
+  std::vector<std::uint64_t> frames;
+  for (auto k = from; k < to; ++k) {
+    frames.push_back(k);
+  }
+  return frames;
+}
+
+std::vector<std::uint64_t> joined(std::vector<std::uint64_t> a,
+                                  const std::vector<std::uint64_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(FrameClockOutage, LostFramesNeverComeAndTheNextComesAtItsOwnTime) {
+  FrameClock clock(Schedule{Outage{5, 3}});
+  clock.start(kStart);
+  EXPECT_EQ(takeAll(clock, clock.dueAt(4)), span(0, 5));
+  for (std::uint64_t k = 5; k < 8; ++k) {
+    EXPECT_EQ(clock.take(clock.dueAt(k)), std::nullopt) << "frame " << k;
+  }
+  EXPECT_EQ(clock.take(clock.dueAt(8) - 1), std::nullopt);
+  EXPECT_EQ(clock.take(clock.dueAt(8)), 8u);
+  EXPECT_EQ(clock.dueAt(8), kStart + 9 * P) << "the outage moves no frame's time";
+
+  // A host that polls late across the outage, in a later capture too.
+  clock.start(kStart);
+  EXPECT_EQ(takeAll(clock, kStart + 20 * P), joined(span(0, 5), span(8, 20)));
+  EXPECT_EQ(clock.overflowed(), 0u);
+}
+
+TEST(FrameClockOutage, OneRunningPastTheEndSilencesTheRestWithoutInflatingTheCount) {
+  for (std::uint64_t count : {std::uint64_t{1'000'000}, ~std::uint64_t{0}}) {
+    FrameClock clock(Schedule{Outage{2, count}});
+    clock.start(kStart);
+    EXPECT_EQ(takeAll(clock, kStart + 100 * P), span(0, 2)) << count;
+    EXPECT_EQ(clock.dueBy(kStart + 100 * P), 100u);
+    clock.stop(kStart + 100 * P);
+    // What the battery drains by: the frames that fell due, not the outage's end.
+    EXPECT_EQ(clock.dueBy(kStart + 200 * P), 100u) << count;
+    EXPECT_EQ(clock.take(kStart + 200 * P), std::nullopt);
+  }
+}
+
+TEST(FrameClockBacklog, KeepsTheNewestFramesThatReachedTheStation) {
+  FrameClock small(Schedule{{}, 74});
+  small.start(kStart);
+  EXPECT_EQ(takeAll(small, kStart + 74 * P), span(0, 74)) << "a full backlog loses nothing";
+  EXPECT_EQ(takeAll(small, kStart + 300 * P), span(226, 300));
+  EXPECT_EQ(small.overflowed(), 226u - 74u);
+
+  // Frames of an outage never took room in the backlog, so they are neither
+  // kept nor counted as overflow.
+  const Schedule withOutage{Outage{20, 30}, 10};
+  FrameClock afterOutage(withOutage);
+  afterOutage.start(kStart);
+  EXPECT_EQ(takeAll(afterOutage, kStart + 60 * P), span(50, 60));
+  EXPECT_EQ(afterOutage.overflowed(), 20u);
+  FrameClock acrossOutage(withOutage);
+  acrossOutage.start(kStart);
+  EXPECT_EQ(takeAll(acrossOutage, kStart + 55 * P), joined(span(15, 20), span(50, 55)));
+  EXPECT_EQ(acrossOutage.overflowed(), 15u);
+}
+
+// Frame k is due (k + 1) × 13.5 ms × (1 - ppm / 1e6) after the start, to the
+// nanosecond rounded up, however far into the run: worked out here in whole
+// numbers, as 27 × (2e6 - 2 ppm) / 4 nanoseconds a period.
+TEST(FrameClockRate, ClockErrorScalesEveryFrameTimeWithoutDrift) {
+  for (double ppm : {0.0, 100.0, -100.0, 2.5, -10'000.0}) {
+    FrameClock clock(Schedule{{}, kBacklogLimit, ppm});
+    clock.start(kStart);
+    const auto quarterPeriod = 27 * static_cast<std::int64_t>(2'000'000 - 2 * ppm);
+    for (std::uint64_t k : {0ull, 1ull, 73ull, 266'666ull, 266'666'666ull}) {
+      SCOPED_TRACE(testing::Message() << ppm << " ppm, frame " << k);
+      const auto n = static_cast<std::int64_t>(k + 1);
+      const std::int64_t due = kStart + (n * quarterPeriod + 3) / 4;
+      EXPECT_EQ(clock.dueAt(k), due);
+      EXPECT_EQ(clock.dueBy(due - 1), k);
+      EXPECT_EQ(clock.dueBy(due), k + 1);
+    }
+  }
+  // An hour of host time: 100 ppm fast is 26.7 frames more, 100 ppm slow as many fewer.
+  const std::int64_t hour = kStart + 3'600'000'000'000;
+  FrameClock fast(Schedule{{}, kBacklogLimit, 100});
+  FrameClock exact;
+  FrameClock slow(Schedule{{}, kBacklogLimit, -100});
+  for (FrameClock* clock : {&fast, &exact, &slow}) {
+    clock->start(kStart);
+  }
+  EXPECT_EQ(exact.dueBy(hour), 266'666u);
+  EXPECT_EQ(fast.dueBy(hour), 266'693u);
+  EXPECT_EQ(slow.dueBy(hour), 266'640u);
+}
+
+}  // namespace
+}  // namespace orvane_sim
