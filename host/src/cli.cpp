@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "exit_codes.h"
+#include "frame_period.h"
 
 namespace bvhost {
 namespace {
@@ -114,6 +115,15 @@ double parseSeconds(const std::string& value) {
       seconds > 7 * 24 * 3600.0) {
     throw UsageError("option --seconds takes a number of seconds above 0 (at most a week), not '" +
                      value + "'");
+  }
+  // The device delivers whole frames; a time shorter than one would record
+  // none and leave a file no reader takes.
+  if (seconds < kFramePeriodSeconds) {
+    char least[96];
+    std::snprintf(least, sizeof least, "%g s, one %g ms frame", kFramePeriodSeconds,
+                  kFramePeriodSeconds * 1000.0);
+    throw UsageError("option --seconds takes at least " + std::string(least) + "; '" + value +
+                     "' is shorter");
   }
   return seconds;
 }

@@ -16,6 +16,10 @@ enum ExitCode : int {
   // bvhost itself failed (out of memory, say); what a recording had
   // written is kept on the disk.
   kExitInternal = 70,
+  // A second stop signal came while the plug-in was still stopping (or
+  // hanging): bvhost ended at once, and what it had recorded is left in
+  // partial files that stderr names and `bvhost repair` completes.
+  kExitLeftPartial = 75,
   kExitHangUp = 129,
   kExitInterrupted = 130,
   kExitTerminated = 143,
@@ -38,9 +42,13 @@ inline constexpr const char* kExitCodeTable =
     "       the file cannot be read or written, or is no recording bvhost writes)\n"
     "  70   bvhost itself failed (out of memory, say); a recording's files are\n"
     "       kept, under their temporary names if they could not be completed\n"
+    "  75   a second SIGINT, SIGTERM or SIGHUP ended bvhost at once while the plug-in\n"
+    "       was still stopping: the files are left partial, named on stderr, and\n"
+    "       'bvhost repair FILE' completes each\n"
     "  129  record stopped by SIGHUP; the files are complete\n"
     "  130  record stopped by SIGINT; the files are complete\n"
     "  143  record stopped by SIGTERM; the files are complete\n"
-    "       (monitor, stopped by any of them, ends with 0)\n";
+    "       (monitor, stopped by any of them, ends with 0); a second signal while\n"
+    "       the files are being completed is answered and ignored\n";
 
 }  // namespace bvhost

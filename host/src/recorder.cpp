@@ -345,6 +345,7 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveVie
     }
     for (const auto& file : files) {
       partials.emplace_back(file.finalPath);
+      signals.addPartialFile(partials.back().path());
     }
   } catch (...) {
     api.bv_disconnect();
@@ -382,6 +383,7 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveVie
     }
   }
   api.bv_disconnect();
+  signals.beginFinishing();
   if (!live) {
     return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
   }
