@@ -41,20 +41,11 @@ TEST(CommandLine, FormatOptionOverridesTheExtensionOfASingleOutput) {
 // Less than one frame records nothing; one frame, however written, is kept.
 TEST(CommandLine, SecondsTakeAtLeastOneFrame) {
   for (const char* command : {"record", "monitor"}) {
-    for (const char* seconds : {"1e-12", "0.0134999"}) {
-      try {
-        parseCommandLine({command, "p.so", "--seconds", seconds});
-        ADD_FAILURE() << command << " took --seconds " << seconds;
-      } catch (const UsageError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("at least 0.0135 s, one 13.5 ms frame")) << command;
-      }
-    }
+    EXPECT_THROW(parseCommandLine({command, "p.so", "--seconds", "0.0134999"}), UsageError);
   }
-  for (const char* seconds : {"0.0135", "13.5e-3"}) {
-    const auto options = std::get<RecordOptions>(
-        parseCommandLine({"record", "p.so", "--seconds", seconds, "--out", "a.bdf"}));
-    EXPECT_DOUBLE_EQ(options.seconds, 0.0135);
-  }
+  const auto options = std::get<RecordOptions>(
+      parseCommandLine({"record", "p.so", "--seconds", "13.5e-3", "--out", "a.bdf"}));
+  EXPECT_DOUBLE_EQ(options.seconds, 0.0135);
 }
 
 TEST(CommandLine, ValidateTakesSeedAndPattern) {

@@ -1,18 +1,14 @@
 // How a recording ends when people end it: Ctrl-C pressed twice, a plug-in
 // hanging in its stop, signals ignored by whoever started bvhost, and a time
 // too short to hold a frame. Files are judged by MNE-Python and save2gdf.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
 #include "cli_runner.h"
 
@@ -152,53 +148,22 @@ TEST(SecondSignal, EndsARecordingWhosePluginHangsInItsStop) {
   EXPECT_TRUE(std::filesystem::is_empty(early));
 }
 
-// As runBvhostAndSignals, with `ignored` set to SIG_IGN in the child before
-// it runs bvhost, as nohup (SIGHUP) or a script's `cmd &` (SIGINT) does.
-CliRun runIgnoring(int ignored, const std::vector<std::string>& arguments,
-                   const std::vector<std::pair<int, int>>& signalsAt) {
-  const std::string stem = std::string(WORK_DIR) + "/ignoring." + std::to_string(getpid());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    dup2(open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-    for (const auto& [name, value] : kSimulator) {
-      setenv(name.c_str(), value.c_str(), 1);
-    }
-    signal(ignored, SIG_IGN);
-    std::vector<char*> argv{const_cast<char*>(BVHOST_PATH)};
-    for (const auto& argument : arguments) {
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(BVHOST_PATH, argv.data());
-    _exit(127);
-  }
-  const auto start = std::chrono::steady_clock::now();
-  for (const auto& [number, at] : signalsAt) {
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(at));
-    kill(pid, number);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  CliRun run;
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.killedBy = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  run.out = readFile(stem + ".out");
-  run.err = readFile(stem + ".err");
-  std::filesystem::remove(stem + ".out");
-  std::filesystem::remove(stem + ".err");
-  return run;
-}
-
 // An ignored signal stays ignored, so the recording runs on through it,
 // while the signals nobody ignored still stop it cleanly.
 TEST(IgnoredSignal, StaysIgnoredWhileOthersStillStop) {
   for (const int ignored : {SIGHUP, SIGINT}) {
     SCOPED_TRACE(ignored == SIGHUP ? "SIGHUP ignored" : "SIGINT ignored");
     const std::string directory = scratchDirectory("ignored" + std::to_string(ignored));
-    const CliRun run = runIgnoring(
-        ignored, {"record", KESSRA_PLUGIN_PATH, "--seconds", "30", "--out", directory + "/i.bdf"},
-        {{ignored, 1500}, {SIGTERM, 2500}});
+    // Ignored here, so bvhost starts with it ignored, as under nohup (SIGHUP)
+    // or from a script's `cmd &` (SIGINT).
+    struct sigaction ignore {};
+    struct sigaction before {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(ignored, &ignore, &before);
+    const CliRun run = runBvhostAndSignals(
+        {"record", KESSRA_PLUGIN_PATH, "--seconds", "30", "--out", directory + "/i.bdf"},
+        {{ignored, 1500}, {SIGTERM, 2500}}, kSimulator);
+    sigaction(ignored, &before, nullptr);
     EXPECT_EQ(run.exitCode, 143) << run.err;
     EXPECT_THAT(run.err, HasSubstr("stopped by SIGTERM"));
     const std::string mne = readWithMne(directory + "/i.bdf");
