@@ -4,11 +4,13 @@
 // and an annotation area must be read and packed within its own bytes.
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "annotation_journal.h"
 #include "edf_annotations.h"
 #include "edf_header.h"
 
@@ -32,11 +34,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // entry, then pack what fits after it.
   std::vector<char> area(bytes.begin(), bytes.end());
   (void)bvhost::timekeepingOnset(std::span<const char>(area.data(), area.size()));
+  // What a rebuild keeps of a record's annotation area lies within it.
+  if (const auto kept = bvhost::timekeepingLength(std::span<const char>(area.data(), area.size()));
+      kept && (*kept == 0 || *kept > area.size())) {
+    __builtin_trap();
+  }
   const std::vector<std::string> tals = {std::string("+0.5\x14note\x14", 11) + '\0',
-                                         std::string("+1\x15" "2\x14gap\x14", 10) + '\0'};
+                                         std::string("+1\x15"
+                                                     "2\x14gap\x14",
+                                                     10) +
+                                             '\0'};
   const std::vector<char> before = area;
   const std::size_t packed = bvhost::packTals(std::span<char>(area.data(), area.size()), tals, 0);
   if (packed > tals.size() || area.size() != before.size()) {
+    __builtin_trap();
+  }
+  // The same bytes as a journal: every open silence is given once, and
+  // never beside the line that closed it.
+  std::set<std::pair<double, std::string>> closed;
+  std::set<std::pair<double, std::string>> open;
+  for (const auto& annotation : bvhost::parseAnnotationJournal(bytes)) {
+    auto& keys = annotation.open ? open : closed;
+    keys.emplace(annotation.onsetSeconds, annotation.text);
+  }
+  for (const auto& key : open) {
+    if (closed.contains(key)) {
+      __builtin_trap();
+    }
+  }
+  std::size_t opened = 0;
+  for (const auto& annotation : bvhost::parseAnnotationJournal(bytes)) {
+    opened += annotation.open ? 1 : 0;
+  }
+  if (opened != open.size()) {
     __builtin_trap();
   }
   return 0;

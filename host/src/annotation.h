@@ -15,6 +15,10 @@ struct Annotation {
   double durationSeconds = -1.0;
   // At most kMaxAnnotationText bytes of UTF-8, with no control characters.
   std::string text;
+  // A silence that had begun but not yet ended when the journal was last
+  // written: its end is not known, so completing the file lets it last to
+  // the end of the file's last whole record (durationSeconds is then set).
+  bool open = false;
 };
 
 // EDFlib's writing limit, kept for every annotation so any EDF+ reader

@@ -1,14 +1,17 @@
 #include "annotation_journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string_view>
 
 #include "folder_sync.h"
@@ -45,6 +48,17 @@ std::optional<double> parseSeconds(std::string_view text) {
   return value;
 }
 
+std::string journalText(const std::string& text) {
+  std::string cleaned = text;
+  // A tab or line break in the text would split the line.
+  for (char& c : cleaned) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      c = ' ';
+    }
+  }
+  return cleaned;
+}
+
 std::optional<Annotation> parseLine(std::string_view line) {
   const auto firstTab = line.find('\t');
   if (firstTab == std::string_view::npos) {
@@ -56,12 +70,13 @@ std::optional<Annotation> parseLine(std::string_view line) {
   }
   const auto onset = parseSeconds(line.substr(0, firstTab));
   const std::string_view durationText = line.substr(firstTab + 1, secondTab - firstTab - 1);
+  const bool open = durationText == "open";
   const auto duration =
-      durationText == "-" ? std::optional<double>(-1.0) : parseSeconds(durationText);
-  if (!onset || !duration || (durationText != "-" && *duration < 0.0)) {
+      durationText == "-" || open ? std::optional<double>(-1.0) : parseSeconds(durationText);
+  if (!onset || !duration || (durationText != "-" && !open && *duration < 0.0)) {
     return std::nullopt;
   }
-  return Annotation{*onset, *duration, std::string(line.substr(secondTab + 1))};
+  return Annotation{*onset, *duration, std::string(line.substr(secondTab + 1)), open};
 }
 
 }  // namespace
@@ -82,16 +97,13 @@ AnnotationJournal::~AnnotationJournal() {
 }
 
 void AnnotationJournal::append(const Annotation& annotation) {
-  std::string text = annotation.text;
-  // A tab or line break in the text would split the line.
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-      c = ' ';
-    }
-  }
   pending_ += formatSeconds(annotation.onsetSeconds) + '\t' +
               (annotation.durationSeconds < 0.0 ? "-" : formatSeconds(annotation.durationSeconds)) +
-              '\t' + text + '\n';
+              '\t' + journalText(annotation.text) + '\n';
+}
+
+void AnnotationJournal::appendOpen(double onsetSeconds, const std::string& text) {
+  pending_ += formatSeconds(onsetSeconds) + "\topen\t" + journalText(text) + '\n';
 }
 
 void AnnotationJournal::sync() {
@@ -133,13 +145,54 @@ void AnnotationJournal::remove() {
   }
 }
 
+std::vector<Annotation> parseAnnotationJournal(std::string_view content) {
+  std::vector<Annotation> annotations;
+  std::size_t start = 0;
+  for (auto end = content.find('\n'); end != std::string_view::npos;
+       start = end + 1, end = content.find('\n', start)) {
+    if (auto annotation = parseLine(content.substr(start, end - start))) {
+      annotations.push_back(std::move(*annotation));
+    }
+  }
+  // A silence is keyed by where it began and whose it is; once its closing
+  // line is there, the open line says nothing more, and a repeated open
+  // line says nothing new.
+  using Key = std::pair<double, std::string>;
+  std::set<Key> closed;
+  for (const auto& annotation : annotations) {
+    if (!annotation.open) {
+      closed.emplace(annotation.onsetSeconds, annotation.text);
+    }
+  }
+  std::set<Key> seenOpen;
+  std::vector<Annotation> resolved;
+  resolved.reserve(annotations.size());
+  for (auto& annotation : annotations) {
+    if (annotation.open) {
+      const Key key(annotation.onsetSeconds, annotation.text);
+      if (closed.contains(key) || !seenOpen.insert(key).second) {
+        continue;
+      }
+    }
+    resolved.push_back(std::move(annotation));
+  }
+  return resolved;
+}
+
 std::vector<Annotation> readAnnotationJournal(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never waits on a FIFO or follows a link someone put in the journal's
+  // place: what is read must be the file a run wrote.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) {
       return {};
     }
     throw OutputError("cannot open " + path + ": " + std::strerror(errno));
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    throw OutputError("cannot read " + path + ": it is no regular file");
   }
   std::string content;
   char buffer[1 << 16];
@@ -159,15 +212,19 @@ std::vector<Annotation> readAnnotationJournal(const std::string& path) {
     content.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  std::vector<Annotation> annotations;
-  std::size_t start = 0;
-  for (auto end = content.find('\n'); end != std::string::npos;
-       start = end + 1, end = content.find('\n', start)) {
-    if (auto annotation = parseLine(std::string_view(content).substr(start, end - start))) {
-      annotations.push_back(std::move(*annotation));
+  return parseAnnotationJournal(content);
+}
+
+std::size_t closeOpenAnnotations(std::vector<Annotation>& annotations, double endSeconds) {
+  std::size_t count = 0;
+  for (auto& annotation : annotations) {
+    if (annotation.open) {
+      annotation.durationSeconds = std::max(0.0, endSeconds - annotation.onsetSeconds);
+      annotation.open = false;
+      ++count;
     }
   }
-  return annotations;
+  return count;
 }
 
 }  // namespace bvhost

@@ -14,10 +14,8 @@
 namespace bvhost {
 namespace {
 
-[[noreturn]] void fail(int fd, const std::string& doing, const std::string& path) {
-  const int reason = errno;
-  ::close(fd);
-  throw OutputError(doing + " " + path + ": " + std::strerror(reason));
+[[noreturn]] void fail(const std::string& doing, const std::string& name) {
+  throw OutputError(doing + " " + name + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -27,9 +25,23 @@ std::uint64_t finishCsvFile(const std::string& path) {
   if (fd < 0) {
     throw OutputError("cannot open " + path + ": " + std::strerror(errno));
   }
+  std::uint64_t cut = 0;
+  try {
+    cut = finishCsvFile(fd, path);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  if (::close(fd) != 0) {
+    throw OutputError("cannot close " + path + ": " + std::strerror(errno));
+  }
+  return cut;
+}
+
+std::uint64_t finishCsvFile(int fd, const std::string& name) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) {
-    fail(fd, "cannot read the size of", path);
+    fail("cannot read the size of", name);
   }
   const auto size = static_cast<std::uint64_t>(status.st_size);
   // Searched backwards a block at a time: a row is short, the file may not be.
@@ -51,7 +63,7 @@ std::uint64_t finishCsvFile(const std::string& path) {
         if (n == 0) {
           errno = EIO;
         }
-        fail(fd, "cannot read", path);
+        fail("cannot read", name);
       }
       got += static_cast<std::size_t>(n);
     }
@@ -66,13 +78,10 @@ std::uint64_t finishCsvFile(const std::string& path) {
   }
   const std::uint64_t cut = size - keep;
   if (cut > 0 && ::ftruncate(fd, static_cast<off_t>(keep)) != 0) {
-    fail(fd, "cannot cut the half-written last row of", path);
+    fail("cannot cut the half-written last row of", name);
   }
   if (::fsync(fd) != 0) {
-    fail(fd, "cannot flush", path);
-  }
-  if (::close(fd) != 0) {
-    throw OutputError("cannot close " + path + ": " + std::strerror(errno));
+    fail("cannot flush", name);
   }
   return cut;
 }

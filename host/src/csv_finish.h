@@ -10,4 +10,8 @@ namespace bvhost {
 // and flushes it; returns how many bytes were cut. Throws OutputError.
 std::uint64_t finishCsvFile(const std::string& path);
 
+// The same through fd, open for reading and writing, which stays open; name
+// is for messages only.
+std::uint64_t finishCsvFile(int fd, const std::string& name);
+
 }  // namespace bvhost

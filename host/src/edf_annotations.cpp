@@ -1,5 +1,6 @@
 #include "edf_annotations.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -62,6 +63,18 @@ std::string talText(const std::string& text) {
 
 }  // namespace
 
+std::size_t annotationSignalsFor(std::size_t sensors) {
+  constexpr std::size_t kTalBytes = 40;
+  constexpr std::size_t kTimekeepingBytes = 20;
+  constexpr std::size_t kTalsPerSignal =
+      (kEdfAnnotationSignalBytes - kTimekeepingBytes) / kTalBytes;
+  static_assert(kTalsPerSignal == kEdfAnnotationSignalBytes / kTalBytes,
+                "the time-keeping TAL takes no annotation's room in the first signal");
+  const std::size_t perRecord = (sensors + 1) / 2;
+  const std::size_t signals = (perRecord + kTalsPerSignal - 1) / kTalsPerSignal;
+  return std::clamp<std::size_t>(signals, 1, kMaxEdfAnnotationSignals);
+}
+
 std::optional<std::string> formatEdfSeconds(double seconds) {
   const auto units = toUnits(seconds);
   if (!units) {
@@ -110,6 +123,17 @@ std::optional<double> timekeepingOnset(std::span<const char> area) {
     return std::nullopt;
   }
   return text[0] == '-' ? -value : value;
+}
+
+std::optional<std::size_t> timekeepingLength(std::span<const char> area) {
+  if (!timekeepingOnset(area)) {
+    return std::nullopt;
+  }
+  // A TAL ends with \x14 and a NUL; the first NUL therefore closes the
+  // time-keeping one, whatever notes a writer put into it.
+  const std::string_view text(area.data(), area.size());
+  const auto end = text.find('\0');
+  return end == std::string_view::npos ? area.size() : end + 1;
 }
 
 std::size_t packTals(std::span<char> area, const std::vector<std::string>& tals,

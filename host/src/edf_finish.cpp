@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "annotation_journal.h"
 #include "edf_annotations.h"
 #include "edf_header.h"
 #include "sample_writer.h"
@@ -17,22 +18,10 @@ namespace {
 
 class File {
  public:
-  explicit File(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) {
-      fail("cannot open");
-    }
-  }
-  ~File() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  File(int fd, const std::string& name) : fd_(fd), name_(name) {}
 
   [[noreturn]] void fail(const std::string& doing) const {
-    throw OutputError(doing + " " + path_ + ": " + std::strerror(errno));
+    throw OutputError(doing + " " + name_ + ": " + std::strerror(errno));
   }
 
   std::uint64_t size() const {
@@ -93,20 +82,12 @@ class File {
     }
   }
 
-  void close() {
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-      fail("cannot close");
-    }
-  }
-
  private:
-  std::string path_;
-  int fd_ = -1;
+  int fd_;
+  const std::string& name_;
 };
 
-EdfHeader readHeader(const File& file, const std::string& path, std::uint64_t size) {
+EdfHeader readHeader(const File& file, const std::string& name, std::uint64_t size) {
   std::string bytes(kEdfFixedHeaderBytes, '\0');
   try {
     if (size < kEdfFixedHeaderBytes) {
@@ -123,7 +104,7 @@ EdfHeader readHeader(const File& file, const std::string& path, std::uint64_t si
               kEdfFixedHeaderBytes);
     return parseEdfHeader(bytes);
   } catch (const EdfHeaderError& error) {
-    throw OutputError(path + " is no EDF or BDF file: " + error.what());
+    throw OutputError(name + " is no EDF or BDF file: " + error.what());
   }
 }
 
@@ -143,46 +124,79 @@ std::vector<std::string> talsFor(std::vector<Annotation> annotations, double sta
   return tals;
 }
 
+// The bytes an annotation area holds once rebuilt: its time-keeping
+// annotation, if any, then NULs.
+std::string clearedArea(const std::string& area, bool keeper) {
+  std::string cleared(area.size(), '\0');
+  if (keeper) {
+    if (const auto length = timekeepingLength(area)) {
+      area.copy(cleared.data(), *length);
+    }
+  }
+  return cleared;
+}
+
 }  // namespace
 
-EdfFinishReport finishEdfFile(const std::string& path, const std::vector<Annotation>& annotations) {
-  File file(path);
-  const std::uint64_t size = file.size();
-  const EdfHeader header = readHeader(file, path, size);
+EdfFileState inspectEdfFile(int fd, const std::string& name) {
+  const File file(fd, name);
+  EdfFileState state;
+  state.size = file.size();
+  state.header = readHeader(file, name, state.size);
+  const std::uint64_t data = state.size - state.header.headerBytes;
+  state.complete =
+      data % state.header.bytesPerRecord == 0 && state.header.records >= 0 &&
+      static_cast<std::uint64_t>(state.header.records) == data / state.header.bytesPerRecord;
+  return state;
+}
+
+EdfFinishReport finishEdfFile(int fd, const std::string& name, std::vector<Annotation> annotations,
+                              AnnotationAreas areasMode) {
+  const File file(fd, name);
+  const EdfFileState state = inspectEdfFile(fd, name);
+  const EdfHeader& header = state.header;
   EdfFinishReport report;
-  const std::uint64_t data = size - header.headerBytes;
+  const std::uint64_t data = state.size - header.headerBytes;
   const std::uint64_t records = data / header.bytesPerRecord;
   report.bytesCut = data % header.bytesPerRecord;
   if (records > 99999999) {
-    throw OutputError(path + " holds " + std::to_string(records) +
+    throw OutputError(name + " holds " + std::to_string(records) +
                       " data records, more than its header can count");
   }
   report.records = static_cast<std::int64_t>(records);
   if (report.bytesCut > 0) {
-    file.truncate(size - report.bytesCut);
+    file.truncate(state.size - report.bytesCut);
   }
-  const std::string field = edfRecordsField(report.records);
-  file.write(field.data(), field.size(), kEdfRecordsFieldOffset);
+  if (header.records != report.records) {
+    const std::string field = edfRecordsField(report.records);
+    file.write(field.data(), field.size(), kEdfRecordsFieldOffset);
+  }
 
   const std::vector<std::size_t> areas = header.annotationSignals();
-  if (!annotations.empty() && !areas.empty() && records > 0) {
+  report.annotationSignals = areas.size();
+  if (areasMode == AnnotationAreas::kKeep) {
+    report.annotationsLeftOut = annotations.size();
+  } else if (!areas.empty() && records > 0) {
     const std::uint64_t firstRecord = header.headerBytes;
     const EdfSignalHeader& keeper = header.signals[areas.front()];
     std::string area(keeper.bytesInRecord, '\0');
     file.read(area.data(), area.size(), firstRecord + keeper.offsetInRecord);
     const auto start = timekeepingOnset(area);
     if (!start) {
-      throw OutputError(path +
+      throw OutputError(name +
                         " is no EDF+ or BDF+ file: its first data record begins with no "
                         "time-keeping annotation");
     }
+    report.openAnnotationsClosed = closeOpenAnnotations(
+        annotations, static_cast<double>(records) * header.recordDurationSeconds);
     std::size_t unwritable = 0;
     const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
-    report.annotationsLeftOut = unwritable;
+    // Every record is visited, also after the last annotation is placed:
+    // what an earlier completion put there from another list must go.
     std::size_t next = 0;
-    for (std::uint64_t r = 0; r < records && next < tals.size(); ++r) {
+    for (std::uint64_t r = 0; r < records; ++r) {
       const std::uint64_t recordStart = firstRecord + r * header.bytesPerRecord;
-      for (std::size_t a = 0; a < areas.size() && next < tals.size(); ++a) {
+      for (std::size_t a = 0; a < areas.size(); ++a) {
         const EdfSignalHeader& signal = header.signals[areas[a]];
         area.assign(signal.bytesInRecord, '\0');
         file.read(area.data(), area.size(), recordStart + signal.offsetInRecord);
@@ -191,20 +205,19 @@ EdfFinishReport finishEdfFile(const std::string& path, const std::vector<Annotat
         if (a == 0 && !timekeepingOnset(area)) {
           continue;
         }
-        const std::size_t packed = packTals(area, tals, next);
-        if (packed > 0) {
-          file.write(area.data(), area.size(), recordStart + signal.offsetInRecord);
-          next += packed;
+        std::string rebuilt = clearedArea(area, a == 0);
+        next += packTals(rebuilt, tals, next);
+        if (rebuilt != area) {
+          file.write(rebuilt.data(), rebuilt.size(), recordStart + signal.offsetInRecord);
         }
       }
     }
     report.annotationsWritten = next;
-    report.annotationsLeftOut += tals.size() - next;
+    report.annotationsLeftOut = unwritable + tals.size() - next;
   } else {
     report.annotationsLeftOut = annotations.size();
   }
   file.sync();
-  file.close();
   return report;
 }
 

@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "annotation_journal.h"
+#include "edf_annotations.h"
 #include "edf_finish.h"
 #include "edf_header.h"
 #include "frame_period.h"
@@ -24,9 +25,6 @@ namespace {
 // EDFlib takes the record duration in units of 10 microseconds.
 constexpr int kRecordDurationUnits = static_cast<int>(
     std::chrono::duration_cast<std::chrono::microseconds>(kFramePeriod).count() / 10);
-// The annotations go into the file when it is completed, packed densely into
-// this signal of every record, so one holds what a recording needs.
-constexpr int kAnnotationSignals = 1;
 
 std::string openErrorText(int code) {
   switch (code) {
@@ -124,9 +122,16 @@ void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
   bdf_ = bdf;
   digitalMax_ = bdf ? 8388607 : 32767;
   digitalMin_ = bdf ? -8388608 : -32768;
+  // The annotations go into the file when it is completed, packed densely
+  // into these signals of every record, sized to what the sensors can need.
+  std::size_t annotationSensors = 0;
+  for (const std::size_t channel : channelOf_) {
+    annotationSensors = std::max(annotationSensors, channels_[channel].componentIndex + 1);
+  }
+  const int annotationSignals = static_cast<int>(annotationSignalsFor(annotationSensors));
   std::size_t recordSamples = 0;
   bool ok = edf_set_datarecord_duration(handle_, kRecordDurationUnits) == 0 &&
-            edf_set_number_of_annotation_signals(handle_, kAnnotationSignals) == 0;
+            edf_set_number_of_annotation_signals(handle_, annotationSignals) == 0;
   for (int s = 0; s < signals && ok; ++s) {
     const ChannelInfo& channel = channels_[channelOf_[static_cast<std::size_t>(s)]];
     const PhysicalRange range = physicalRange(channel.unit);
@@ -179,7 +184,7 @@ void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
     handle_ = -1;
     throw OutputError("cannot set up the header of " + path_);
   }
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) {
     const int error = errno;
     edfclose_file(handle_);
@@ -348,9 +353,19 @@ void EdfWriter::close() {
   }
   // Even after a failure the file is completed from what it holds: whole
   // records counted in the header, annotations in place, so it still reads.
+  // Through our own descriptor: whatever now stands at the file's name is
+  // not ours to rewrite.
   try {
-    const EdfFinishReport report = finishEdfFile(path_, annotations_);
+    const EdfFinishReport report = finishEdfFile(fd_, path_, annotations_);
     annotationsLeftOut_ = report.annotationsLeftOut;
+    if (annotationsLeftOut_ > 0) {
+      // The journal holds them all; it stays, beside the file it belongs to.
+      throw OutputError(path_ + ": " + std::to_string(annotationsLeftOut_) + " of " +
+                        std::to_string(annotations_.size()) +
+                        " annotation(s) do not fit into the file and are not in it; all are "
+                        "kept in " +
+                        journal_->path());
+    }
     journal_->remove();
   } catch (...) {
     if (!failure) {
@@ -390,7 +405,8 @@ std::vector<std::string> EdfWriter::notes() const {
   }
   if (annotationsLeftOut_ > 0) {
     notes.push_back(path_ + ": " + std::to_string(annotationsLeftOut_) +
-                    " annotation(s) did not fit into the file");
+                    " annotation(s) did not fit into the file; all are kept in " +
+                    journal_->path());
   }
   return notes;
 }

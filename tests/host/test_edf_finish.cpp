@@ -3,6 +3,7 @@
 // that keeps annotations through a crash, and files EDFlib wrote, finished
 // and read back with EDFlib's own reader.
 #include <edflib.h>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -62,6 +63,66 @@ std::string makeHeader(const std::string& version, const std::vector<SignalSpec>
   }
   h += std::string(32 * n, ' ');
   return h;
+}
+
+// As the writer and repair call it: through a descriptor of their own.
+EdfFinishReport finishPath(const std::string& path, const std::vector<Annotation>& annotations) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    throw OutputError("cannot open " + path);
+  }
+  try {
+    const EdfFinishReport report = finishEdfFile(fd, path, annotations);
+    ::close(fd);
+    return report;
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+}
+
+// A closed EDF+ file of `records` records of one 9-sample signal, with
+// `annotationSignals` annotation signals as EDFlib lays them out.
+void writeEdf(const std::string& path, int records, int annotationSignals = 1) {
+  const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, 1);
+  ASSERT_GE(handle, 0);
+  ASSERT_EQ(edf_set_datarecord_duration(handle, 1350), 0);
+  ASSERT_EQ(edf_set_number_of_annotation_signals(handle, annotationSignals), 0);
+  edf_set_samplefrequency(handle, 0, 9);
+  edf_set_physical_maximum(handle, 0, 100);
+  edf_set_physical_minimum(handle, 0, -100);
+  edf_set_digital_maximum(handle, 0, 32767);
+  edf_set_digital_minimum(handle, 0, -32768);
+  std::vector<short> record(9);
+  for (int r = 0; r < records; ++r) {
+    std::fill(record.begin(), record.end(), static_cast<short>(r));
+    ASSERT_EQ(edf_blockwrite_digital_short_samples(handle, record.data()), 0);
+  }
+  ASSERT_EQ(edfclose_file(handle), 0);
+}
+
+struct ReadAnnotation {
+  long long onset;     // EDFlib's 100 ns units from the file's start
+  long long duration;  // the same; -1 for none
+  std::string text;
+};
+
+std::vector<ReadAnnotation> edflibAnnotations(const std::string& path) {
+  edf_hdr_struct header{};
+  std::vector<ReadAnnotation> result;
+  EXPECT_EQ(edfopen_file_readonly(path.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0) << path;
+  for (long long a = 0; a < header.annotations_in_file; ++a) {
+    edf_annotation_struct annotation{};
+    edf_get_annotation(header.handle, static_cast<int>(a), &annotation);
+    result.push_back({annotation.onset, annotation.duration_l, annotation.annotation});
+  }
+  edfclose_file(header.handle);
+  return result;
+}
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 const std::string kBdf =
@@ -229,27 +290,14 @@ TEST(AnnotationJournal, KeepsWhatWasSyncedAndPassesOverDamage) {
 
 TEST(FinishEdf, PacksManyAnnotationsIntoAClosedFile) {
   const std::string path = temporaryPath("closed.edf");
-  const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, 1);
-  ASSERT_GE(handle, 0);
-  ASSERT_EQ(edf_set_datarecord_duration(handle, 1350), 0);
-  edf_set_samplefrequency(handle, 0, 9);
-  edf_set_physical_maximum(handle, 0, 100);
-  edf_set_physical_minimum(handle, 0, -100);
-  edf_set_digital_maximum(handle, 0, 32767);
-  edf_set_digital_minimum(handle, 0, -32768);
-  std::vector<short> record(9);
-  for (short r = 0; r < 100; ++r) {
-    std::fill(record.begin(), record.end(), r);
-    ASSERT_EQ(edf_blockwrite_digital_short_samples(handle, record.data()), 0);
-  }
-  ASSERT_EQ(edfclose_file(handle), 0);
+  writeEdf(path, 100);
 
   // Two for each record's worth of room, so most records carry several.
   std::vector<Annotation> annotations;
   for (int i = 199; i >= 0; --i) {
     annotations.push_back({i * 0.00675, i % 3 == 0 ? 0.001 : -1.0, "n" + std::to_string(i)});
   }
-  const EdfFinishReport report = finishEdfFile(path, annotations);
+  const EdfFinishReport report = finishPath(path, annotations);
   EXPECT_EQ(report.records, 100);
   EXPECT_EQ(report.bytesCut, 0u);
   EXPECT_EQ(report.annotationsWritten, 200u);
@@ -272,14 +320,8 @@ TEST(FinishEdf, PacksManyAnnotationsIntoAClosedFile) {
 
   // A file of no records has nowhere to put them.
   const std::string zero = temporaryPath("zero.edf");
-  const int empty = edfopen_file_writeonly(zero.c_str(), EDFLIB_FILETYPE_EDFPLUS, 1);
-  edf_set_samplefrequency(empty, 0, 9);
-  edf_set_physical_maximum(empty, 0, 1);
-  edf_set_physical_minimum(empty, 0, -1);
-  edf_set_digital_maximum(empty, 0, 32767);
-  edf_set_digital_minimum(empty, 0, -32768);
-  ASSERT_EQ(edfclose_file(empty), 0);
-  const EdfFinishReport none = finishEdfFile(zero, annotations);
+  writeEdf(zero, 0);
+  const EdfFinishReport none = finishPath(zero, annotations);
   EXPECT_EQ(none.records, 0);
   EXPECT_EQ(none.annotationsLeftOut, 200u);
   std::filesystem::remove(path);
@@ -290,14 +332,121 @@ TEST(FinishEdf, RefusesFilesThatAreNoEdf) {
   const std::string path = temporaryPath("notes.bdf");
   std::ofstream(path) << std::string(300, 'x');
   try {
-    finishEdfFile(path, {});
+    finishPath(path, {});
     ADD_FAILURE() << "a text file was finished";
   } catch (const OutputError& error) {
     EXPECT_THAT(error.what(), HasSubstr(path));
     EXPECT_THAT(error.what(), HasSubstr("no EDF or BDF file"));
   }
   std::filesystem::remove(path);
-  EXPECT_THROW(finishEdfFile(path, {}), OutputError);
+  EXPECT_THROW(finishPath(path, {}), OutputError);
+}
+
+TEST(AnnotationJournal, AnOpenSilenceIsClosedByItsLaterLineOrLastsToTheEnd) {
+  // Closed after its open line, closed before it (order is not relied on),
+  // opened twice and never closed, and an ordinary note at the same onset
+  // with another text, which closes nothing.
+  const std::vector<Annotation> read = parseAnnotationJournal(
+      "1.35\topen\tS2 no data\n"
+      "2\topen\tS1 no data\n"
+      "2\t-\tpressed\n"
+      "1.35\t0.999\tS2 no data\n"
+      "3\t0.5\tS3 no data\n"
+      "3\topen\tS3 no data\n"
+      "2\topen\tS1 no data\n"
+      "4\topen\tS4 no da");
+  ASSERT_EQ(read.size(), 4u);
+  EXPECT_EQ(read[0].text, "S1 no data");
+  EXPECT_TRUE(read[0].open);
+  EXPECT_DOUBLE_EQ(read[0].onsetSeconds, 2.0);
+  EXPECT_EQ(read[1].text, "pressed");
+  EXPECT_FALSE(read[1].open);
+  EXPECT_EQ(read[2].text, "S2 no data");
+  EXPECT_FALSE(read[2].open);
+  EXPECT_DOUBLE_EQ(read[2].durationSeconds, 0.999);
+  EXPECT_EQ(read[3].text, "S3 no data");
+  EXPECT_DOUBLE_EQ(read[3].durationSeconds, 0.5);
+
+  std::vector<Annotation> closed = read;
+  closed.push_back({7.0, -1.0, "after the end", true});
+  EXPECT_EQ(closeOpenAnnotations(closed, 5.4), 2u);
+  EXPECT_DOUBLE_EQ(closed[0].durationSeconds, 3.4);
+  EXPECT_FALSE(closed[0].open);
+  EXPECT_DOUBLE_EQ(closed[4].durationSeconds, 0.0);
+  EXPECT_DOUBLE_EQ(closed[2].durationSeconds, 0.999);
+  EXPECT_EQ(closeOpenAnnotations(closed, 5.4), 0u);
+
+  // As the writer journals them, text cleaned as for any line.
+  const std::string path = temporaryPath("open.annotations");
+  std::filesystem::remove(path);
+  {
+    AnnotationJournal journal(path);
+    journal.appendOpen(0.0135, "S1\tno data");
+    journal.append({0.027, 0.0405, "S2 no data"});
+    journal.sync();
+  }
+  EXPECT_EQ(fileBytes(path), "0.0135\topen\tS1 no data\n0.027\t0.0405\tS2 no data\n");
+  std::filesystem::remove(path);
+}
+
+TEST(FinishEdf, RebuildsTheAnnotationsSoAnotherRunWritesTheSameBytes) {
+  const std::string path = temporaryPath("again.edf");
+  writeEdf(path, 100, 2);
+  const std::string asClosed = fileBytes(path);
+  std::vector<Annotation> many;
+  for (int i = 0; i < 300; ++i) {
+    many.push_back({i * 0.0045, i % 2 == 0 ? 0.0135 : -1.0, "S" + std::to_string(i % 16 + 1)});
+  }
+  many.push_back({1.0, -1.0, "S9 no data", true});
+  EXPECT_EQ(finishPath(path, many).annotationsWritten, 301u);
+  const std::string once = fileBytes(path);
+  const EdfFinishReport again = finishPath(path, many);
+  EXPECT_EQ(again.annotationsWritten, 301u);
+  EXPECT_EQ(again.annotationsLeftOut, 0u);
+  EXPECT_EQ(again.openAnnotationsClosed, 1u);
+  EXPECT_TRUE(fileBytes(path) == once) << "the bytes differ";
+
+  // Another list replaces what the first put there, in every record.
+  finishPath(path, {{0.5, 0.25, "only"}});
+  const auto only = edflibAnnotations(path);
+  ASSERT_EQ(only.size(), 1u);
+  EXPECT_EQ(only[0].text, "only");
+  finishPath(path, {});
+  EXPECT_TRUE(fileBytes(path) == asClosed) << "the bytes differ";
+  finishPath(path, many);
+  EXPECT_TRUE(fileBytes(path) == once) << "the bytes differ";
+
+  const auto read = edflibAnnotations(path);
+  ASSERT_EQ(read.size(), 301u);
+  // The open one lasts to the end of the last record, 1.35 s.
+  const auto open = std::find_if(read.begin(), read.end(),
+                                 [](const ReadAnnotation& a) { return a.text == "S9 no data"; });
+  ASSERT_NE(open, read.end());
+  EXPECT_EQ(open->onset, 10000000);
+  EXPECT_EQ(open->duration, 3500000);
+  std::filesystem::remove(path);
+}
+
+TEST(FinishEdf, SizedSignalsHoldASilenceEverySecondFrameOfEverySensor) {
+  // The longest onsets a day-long recording gives, every sensor's silence
+  // beginning every second record and lasting one.
+  for (const std::size_t sensors : {1u, 4u, 5u, 16u}) {
+    const std::string path = temporaryPath("sized.edf");
+    std::filesystem::remove(path);
+    const int records = 74;
+    writeEdf(path, records, static_cast<int>(annotationSignalsFor(sensors)));
+    std::vector<Annotation> silences;
+    for (std::size_t s = 1; s <= sensors; ++s) {
+      for (int k = static_cast<int>(s % 2); k < records; k += 2) {
+        silences.push_back(
+            {86399.0 + k * 0.0135 + 0.0001, 0.0135, "S" + std::to_string(s) + " no data"});
+      }
+    }
+    const EdfFinishReport report = finishPath(path, silences);
+    EXPECT_EQ(report.annotationsLeftOut, 0u) << sensors << " sensors";
+    EXPECT_EQ(edflibAnnotations(path).size(), silences.size()) << sensors << " sensors";
+    std::filesystem::remove(path);
+  }
 }
 
 TEST(FinishCsv, CutsTheHalfWrittenRow) {

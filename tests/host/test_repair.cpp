@@ -2,18 +2,27 @@
 // before EDFlib closed it, read back afterwards with EDFlib and with biosig,
 // and the ways repair refuses or keeps a file where it is.
 #include <edflib.h>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "annotation_journal.h"
 #include "cli_runner.h"
+#include "edf_annotations.h"
 
+using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -31,13 +40,14 @@ int digital(int record, int signal, int sample) {
 
 // In a child, so EDFlib's buffered tail is lost and the header keeps its
 // -1, as when a recorder is killed.
-void writeBdf(const std::string& path, int records, bool close) {
+void writeBdf(const std::string& path, int records, bool close, int annotationSignals = 1) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_BDFPLUS, kSignals);
     bool ok = handle >= 0 && edf_set_datarecord_duration(handle, 1350) == 0 &&
-              edf_set_subsecond_starttime(handle, 1234000) == 0;
+              edf_set_subsecond_starttime(handle, 1234000) == 0 &&
+              edf_set_number_of_annotation_signals(handle, annotationSignals) == 0;
     for (int s = 0; s < kSignals && ok; ++s) {
       ok = edf_set_samplefrequency(handle, s, kSamples) == 0 &&
            edf_set_physical_maximum(handle, s, 1000) == 0 &&
@@ -78,6 +88,66 @@ std::pair<int, std::string> commandOutput(const std::string& command) {
     output.append(buffer, n);
   }
   return {pipe != nullptr ? pclose(pipe) : -1, output};
+}
+
+void writeJournal(const std::string& dataPath, const std::string& lines) {
+  std::ofstream(bvhost::journalPathFor(dataPath), std::ios::binary) << lines;
+}
+
+std::string bytesOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A killed run's BDF+ (200 records, the last cut short) and its journal:
+// notes, a silence opened and closed, and one still open when it died.
+void leaveKilledRun(const std::string& partial) {
+  writeBdf(partial, 200, false);
+  std::ofstream(partial, std::ios::app) << std::string(100, '\x7f');
+  std::string journal;
+  for (int i = 0; i < 40; ++i) {
+    journal += std::to_string(i * 0.05) + "\t-\tnote " + std::to_string(i) + "\n";
+  }
+  journal += "1.35\topen\tS2 no data\n1.35\t0.999\tS2 no data\n2.025\topen\tS1 no data\n";
+  writeJournal(partial, journal);
+}
+
+// Runs repair and kills it if it has not ended within 20 s, which only a
+// repair waiting on something that never comes takes.
+CliRun repairOrKill(const std::string& path) {
+  return runBvhostWhile({"repair", path}, {}, [](int pid, const std::string&) {
+    for (int i = 0; i < 2000; ++i) {
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid) {
+        return;
+      }
+      ::usleep(10000);
+    }
+    ::kill(pid, SIGKILL);
+  });
+}
+
+bool haveMne() { return std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") == 0; }
+
+// Onset, duration (to the microsecond) and text of every annotation as
+// MNE-Python reads them.
+std::vector<std::tuple<double, double, std::string>> mneAnnotations(const std::string& path) {
+  const auto [status, text] = commandOutput(
+      "/usr/bin/python3 -c 'import sys, mne\n"
+      "for a in mne.io.read_raw_bdf(sys.argv[1], verbose=\"error\").annotations:\n"
+      "  print(\"%.6f %.6f %s\" % (a[\"onset\"], a[\"duration\"], a[\"description\"]))' '" +
+      path + "' 2>&1");
+  EXPECT_EQ(status, 0) << text;
+  std::vector<std::tuple<double, double, std::string>> read;
+  std::istringstream lines(text);
+  double onset = 0.0;
+  double duration = 0.0;
+  for (std::string description;
+       lines >> onset >> duration && std::getline(lines >> std::ws, description);) {
+    read.emplace_back(onset, duration, description);
+  }
+  return read;
 }
 
 }  // namespace
@@ -160,7 +230,7 @@ TEST(Repair, CompletesAKilledBdfWithTheJournalsAnnotations) {
   EXPECT_THAT(converted.second, Not(HasSubstr("ERROR")));
 }
 
-TEST(Repair, KeepsTheNameWhenTheTargetExistsAndWarnsOfWhatDidNotFit) {
+TEST(Repair, KeepsTheNameWhenTheTargetExistsAndFailsOnWhatDidNotFit) {
   const std::string directory = scratchDirectory("repair_kept");
   const std::string partial = directory + "/short.partial-AbCdEf.bdf";
   writeBdf(partial, 2, true);
@@ -172,13 +242,21 @@ TEST(Repair, KeepsTheNameWhenTheTargetExistsAndWarnsOfWhatDidNotFit) {
     journal.sync();
   }
   std::ofstream(directory + "/short.bdf") << "someone else's file";
+  // Two records hold six of them: a loud failure, the file completed in
+  // place under its own name, and the journal, which it names, keeps all.
+  const CliRun overfull = runBvhost({"repair", partial});
+  EXPECT_EQ(overfull.exitCode, 6) << overfull.err;
+  EXPECT_THAT(overfull.err, HasSubstr("4 of 10 annotation(s) do not fit"));
+  EXPECT_THAT(overfull.err, HasSubstr(bvhost::journalPathFor(partial)));
+  EXPECT_EQ(bvhost::readAnnotationJournal(bvhost::journalPathFor(partial)).size(), 10u);
+  EXPECT_TRUE(std::filesystem::exists(partial));
+
+  writeJournal(partial, "0\t-\tfits\n");
   const CliRun run = runBvhost({"repair", partial});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr(directory + "/short.bdf already exists"));
   EXPECT_THAT(run.out, HasSubstr("repaired file: " + partial));
-  EXPECT_THAT(run.err, HasSubstr("warning: 4 annotation(s) did not fit"));
-  // The journal is all that holds those left out.
-  EXPECT_TRUE(std::filesystem::exists(bvhost::journalPathFor(partial)));
+  EXPECT_FALSE(std::filesystem::exists(bvhost::journalPathFor(partial)));
 
   const std::string csv = directory + "/rows.partial-123456.csv";
   std::ofstream(csv)
@@ -197,4 +275,128 @@ TEST(Repair, KeepsTheNameWhenTheTargetExistsAndWarnsOfWhatDidNotFit) {
   EXPECT_EQ(runBvhost({"repair", directory + "/absent.bdf"}).exitCode, 6);
   EXPECT_EQ(runBvhost({"repair"}).exitCode, 2);
   EXPECT_EQ(runBvhost({"repair", csv, "--force"}).exitCode, 2);
+}
+
+TEST(Repair, RunAgainOrAfterAnInterruptionGivesTheSameFile) {
+  const std::string first = scratchDirectory("repair_once");
+  const std::string second = scratchDirectory("repair_interrupted");
+  const std::string name = "/run.partial-Zz9Yy8.bdf";
+  leaveKilledRun(first + name);
+  leaveKilledRun(second + name);
+  const std::string journal = bytesOf(bvhost::journalPathFor(second + name));
+
+  const CliRun once = runBvhost({"repair", first + name});
+  ASSERT_EQ(once.exitCode, 0) << once.err;
+  EXPECT_THAT(once.out, HasSubstr("42 annotation(s) written"));
+  EXPECT_THAT(once.out, HasSubstr("1 of them still open when the run ended"));
+  const std::string repaired = bytesOf(first + "/run.bdf");
+  // Complete now: a second run changes nothing and says so.
+  const CliRun again = runBvhost({"repair", first + "/run.bdf"});
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_THAT(again.out, HasSubstr("nothing to do: " + first + "/run.bdf is complete"));
+  EXPECT_TRUE(bytesOf(first + "/run.bdf") == repaired) << "the bytes differ";
+
+  // Killed after completing the file but before removing the journal: the
+  // file, all its annotations in, under its old name, the journal beside it.
+  ASSERT_EQ(runBvhost({"repair", second + name}).exitCode, 0);
+  std::filesystem::rename(second + "/run.bdf", second + name);
+  writeJournal(second + name, journal);
+  ASSERT_EQ(runBvhost({"repair", second + name}).exitCode, 0);
+  EXPECT_TRUE(bytesOf(second + "/run.bdf") == repaired) << "the bytes differ";
+
+  if (!haveMne()) {
+    GTEST_SKIP() << "MNE-Python (Debian python3-mne) is not installed";
+  }
+  const auto read = mneAnnotations(second + "/run.bdf");
+  ASSERT_EQ(read.size(), 42u);
+  // Closed by its later line; and still open at the kill, so it lasts to
+  // the end of the 200 whole records, 2.7 s.
+  EXPECT_THAT(read, Contains(std::make_tuple(1.35, 0.999, "S2 no data")));
+  EXPECT_THAT(read, Contains(std::make_tuple(2.025, 0.675, "S1 no data")));
+}
+
+TEST(Repair, RefusesWhatIsNoRecordingWithoutTouchingIt) {
+  const std::string directory = scratchDirectory("repair_refused");
+  // A FIFO is judged before it is opened, so nothing waits for a writer.
+  const std::string fifo = directory + "/pipe.partial-F1F0F1.bdf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const CliRun pipe = repairOrKill(fifo);
+  EXPECT_EQ(pipe.killedBy, 0) << "repair waited on a FIFO";
+  EXPECT_EQ(pipe.exitCode, 6);
+  EXPECT_THAT(pipe.err, HasSubstr("a FIFO, not a regular file"));
+  // Nor as a journal beside a real recording.
+  const std::string partial = directory + "/run.partial-Lk9Lk9.bdf";
+  writeBdf(partial, 20, false);
+  const std::string killed = bytesOf(partial);
+  ASSERT_EQ(::mkfifo(bvhost::journalPathFor(partial).c_str(), 0644), 0);
+  const CliRun journalPipe = repairOrKill(partial);
+  EXPECT_EQ(journalPipe.killedBy, 0) << "repair waited on a FIFO journal";
+  EXPECT_EQ(journalPipe.exitCode, 6);
+  EXPECT_THAT(journalPipe.err, HasSubstr("no regular file"));
+  std::filesystem::remove(bvhost::journalPathFor(partial));
+
+  // A lone '#', or bvhost's first line without the header row, is no CSV
+  // of ours; neither is emptied.
+  for (const std::string& content :
+       {std::string("#"), std::string("# bvhost recording of X 1, stream start 2026\ncomp")}) {
+    const std::string hash = directory + "/hash.csv";
+    std::ofstream(hash, std::ios::binary) << content;
+    const CliRun refused = runBvhost({"repair", hash});
+    EXPECT_EQ(refused.exitCode, 6) << content;
+    EXPECT_THAT(refused.err, HasSubstr(hash + " is no recording bvhost writes"));
+    EXPECT_EQ(bytesOf(hash), content);
+  }
+  // --out is checked as record checks it, before the file is touched.
+  const CliRun missing = runBvhost({"repair", partial, "--out", directory + "/absent/x.bdf"});
+  EXPECT_EQ(missing.exitCode, 6);
+  EXPECT_THAT(missing.err, HasSubstr("does not exist"));
+  EXPECT_EQ(runBvhost({"repair", partial, "--out", directory}).exitCode, 6);
+  EXPECT_TRUE(bytesOf(partial) == killed) << "the bytes differ";
+}
+
+TEST(Repair, ManyAnnotationsAllReadBackOrFailLoudlyKeepingThemAll) {
+  const std::string directory = scratchDirectory("repair_many");
+  // Sixteen sensors, each silent every second frame for 5 s: 2960 silences.
+  std::string lines;
+  for (int sensor = 1; sensor <= 16; ++sensor) {
+    for (int frame = sensor % 2; frame < 370; frame += 2) {
+      const std::string onset = std::to_string(frame * 0.0135);
+      const std::string text = "S" + std::to_string(sensor) + " no data";
+      lines += onset + "\topen\t" + text + "\n" + onset + "\t0.0135\t" + text + "\n";
+    }
+  }
+  const std::string sized = directory + "/sized.partial-S1x7en.bdf";
+  writeBdf(sized, 370, false, static_cast<int>(bvhost::annotationSignalsFor(16)));
+  writeJournal(sized, lines);
+  const CliRun run = runBvhost({"repair", sized});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("2960 annotation(s) written"));
+  const std::string target = directory + "/sized.bdf";
+  edf_hdr_struct header{};
+  ASSERT_EQ(edfopen_file_readonly(target.c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  EXPECT_EQ(header.annotations_in_file, 2960);
+  edfclose_file(header.handle);
+  if (std::system("command -v save2gdf >/dev/null 2>&1") == 0) {
+    const auto [status, json] = commandOutput("save2gdf -JSON '" + target + "' 2>&1");
+    EXPECT_EQ(status, 0) << json;
+    std::size_t events = 0;
+    for (auto at = json.find("no data\""); at != std::string::npos;
+         at = json.find("no data\"", at + 1)) {
+      ++events;
+    }
+    EXPECT_EQ(events, 2960u);
+  }
+  if (haveMne()) {
+    EXPECT_EQ(mneAnnotations(target).size(), 2960u);
+  }
+
+  // With the one annotation signal of files before, far from all fit.
+  const std::string narrow = directory + "/narrow.partial-N4rr0w.bdf";
+  writeBdf(narrow, 370, false);
+  writeJournal(narrow, lines);
+  const CliRun overfull = runBvhost({"repair", narrow});
+  EXPECT_EQ(overfull.exitCode, 6);
+  EXPECT_THAT(overfull.err, HasSubstr("all are kept in " + bvhost::journalPathFor(narrow)));
+  EXPECT_EQ(bvhost::readAnnotationJournal(bvhost::journalPathFor(narrow)).size(), 2960u);
+  EXPECT_TRUE(std::filesystem::exists(narrow));
 }
