@@ -354,6 +354,58 @@ TEST(Repair, RefusesWhatIsNoRecordingWithoutTouchingIt) {
   EXPECT_TRUE(bytesOf(partial) == killed) << "the bytes differ";
 }
 
+// A recording killed in the middle of a dropout: while it runs, repair
+// refuses its partial file; once it is dead, repair marks the dropout from
+// its start to the end of what reached the disk.
+TEST(Repair, ARunKilledDuringADropoutHasItMarkedToTheEnd) {
+  const std::string directory = scratchDirectory("repair_dropout");
+  // Sensor 2 silent from frame 100 (1.35 s) for far longer than the run.
+  const std::map<std::string, std::string> environment = {{"ORVANE_SIM_SEED", "4242"},
+                                                          {"ORVANE_SIM_SENSORS", "2"},
+                                                          {"ORVANE_SIM_DROPOUT", "2:100:4000"}};
+  std::string partial;
+  std::pair<int, std::string> whileRunning;
+  int recorder = 0;
+  const CliRun run = runBvhostWhile(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out", directory + "/run.bdf"},
+      environment, [&](int pid, const std::string&) {
+        recorder = pid;
+        // A second of it within the start call, then the dropout from 1.35 s.
+        ::usleep(4500 * 1000);
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+          if (entry.path().extension() == ".bdf") {
+            partial = entry.path().string();
+          }
+        }
+        whileRunning = commandOutput(std::string(BVHOST_PATH) + " repair '" + partial + "' 2>&1");
+        ::kill(pid, SIGKILL);
+      });
+  ASSERT_EQ(run.killedBy, SIGKILL);
+  ASSERT_FALSE(partial.empty());
+  EXPECT_EQ(WEXITSTATUS(whileRunning.first), 6) << whileRunning.second;
+  EXPECT_THAT(whileRunning.second,
+              HasSubstr("a running bvhost (pid " + std::to_string(recorder) + ") is writing it"));
+
+  const CliRun repair = runBvhost({"repair", partial});
+  ASSERT_EQ(repair.exitCode, 0) << repair.err;
+  EXPECT_THAT(repair.out, HasSubstr("1 of them still open when the run ended"));
+  edf_hdr_struct header{};
+  ASSERT_EQ(
+      edfopen_file_readonly((directory + "/run.bdf").c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS),
+      0);
+  const long long end = header.datarecords_in_file * header.datarecord_duration;
+  std::vector<std::pair<long long, long long>> marked;
+  for (long long a = 0; a < header.annotations_in_file; ++a) {
+    edf_annotation_struct annotation{};
+    edf_get_annotation(header.handle, static_cast<int>(a), &annotation);
+    if (std::string(annotation.annotation) == "S2 no data") {
+      marked.emplace_back(annotation.onset, annotation.onset + annotation.duration_l);
+    }
+  }
+  edfclose_file(header.handle);
+  EXPECT_THAT(marked, ElementsAre(std::make_pair(13500000LL, end)));
+}
+
 TEST(Repair, ManyAnnotationsAllReadBackOrFailLoudlyKeepingThemAll) {
   const std::string directory = scratchDirectory("repair_many");
   // Sixteen sensors, each silent every second frame for 5 s: 2960 silences.
