@@ -1,5 +1,6 @@
 #include "csv_writer.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include "csv_finish.h"
 #include "frame_period.h"
 #include "units.h"
+#include "write_failure.h"
 
 namespace bvhost {
 
@@ -25,12 +27,18 @@ std::string csvField(const std::string& text) {
   return quoted + "\"";
 }
 
-CsvWriter::CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels,
+CsvWriter::CsvWriter(int fd, const std::string& path, const std::vector<ChannelInfo>& channels,
                      const RecordingInfo& info)
-    : path_(path), channels_(channels), frames_(channels.size(), 0) {
-  file_ = std::fopen(path.c_str(), "w");
+    : path_(path), channels_(channels) {
+  // A descriptor of its own, so closing the stream leaves the caller's.
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  file_ = own < 0 ? nullptr : ::fdopen(own, "w");
   if (file_ == nullptr) {
-    throw OutputError("cannot create " + path + ": " + std::strerror(errno));
+    const int error = errno;
+    if (own >= 0) {
+      ::close(own);
+    }
+    throw OutputError("cannot write " + path + ": " + std::strerror(error));
   }
   // Rows are small and many; a large buffer keeps the recording loop from
   // making a system call per frame. sync() empties it every second.
@@ -50,12 +58,12 @@ CsvWriter::~CsvWriter() {
   }
 }
 
-void CsvWriter::write(std::size_t channel, std::uint64_t firstIndex, const float* values,
-                      std::uint64_t count) {
+void CsvWriter::write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+                      const float* values, std::uint64_t count) {
   const double rate = channels_[channel].rate;
-  // Sample i of a channel's k-th block lies at k frames plus i / rate: a
-  // block that came short leaves no rows, and later rows keep their time.
-  const double frameStart = static_cast<double>(frames_[channel]++) * kFramePeriodSeconds;
+  // Sample i of a block of frame k lies at k frames plus i / rate: a block
+  // that came short leaves no rows, and later rows keep their time.
+  const double frameStart = static_cast<double>(frame) * kFramePeriodSeconds;
   const char* prefix = prefixes_[channel].c_str();
   for (std::uint64_t i = 0; i < count; ++i) {
     const double time = frameStart + (rate > 0.0 ? static_cast<double>(i) / rate : 0.0);
@@ -66,7 +74,7 @@ void CsvWriter::write(std::size_t channel, std::uint64_t firstIndex, const float
 }
 
 void CsvWriter::fail(int error) {
-  throw OutputError("writing " + path_ + " failed: " + std::strerror(error));
+  throw OutputError("writing " + path_ + " failed: " + writeFailureReason(error, 0));
 }
 
 void CsvWriter::sync() {
@@ -89,6 +97,8 @@ void CsvWriter::close() {
   if (std::fflush(file_) != 0 || std::ferror(file_) != 0 || ::fdatasync(fileno(file_)) != 0) {
     error = errno;
   }
+  // Kept past the stream's close, to complete the file without its name.
+  const int fd = error != 0 ? ::fcntl(fileno(file_), F_DUPFD_CLOEXEC, 0) : -1;
   if (std::fclose(file_) != 0 && error == 0) {
     error = errno;
   }
@@ -96,8 +106,13 @@ void CsvWriter::close() {
   if (error != 0) {
     // What did reach the file stays readable: no half-written last row.
     try {
-      finishCsvFile(path_);
+      if (fd >= 0) {
+        finishCsvFile(fd, path_);
+      }
     } catch (const OutputError&) {
+    }
+    if (fd >= 0) {
+      ::close(fd);
     }
     fail(error);
   }

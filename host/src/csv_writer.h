@@ -14,12 +14,16 @@ inline constexpr const char* kCsvColumns = "component,channel,unit,sample_index,
 
 class CsvWriter : public SampleWriter {
  public:
-  CsvWriter(const std::string& path, const std::vector<ChannelInfo>& channels,
+  CsvWriter(int fd, const std::string& path, const std::vector<ChannelInfo>& channels,
             const RecordingInfo& info);
   ~CsvWriter() override;
 
-  void write(std::size_t channel, std::uint64_t firstIndex, const float* values,
-             std::uint64_t count) override;
+  void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+             const float* values, std::uint64_t count) override;
+  // A gap is a jump in time_s, in CSV as for a sensor's silence: a row
+  // between samples would break every reader that takes the file as a table.
+  void skipFrames(std::uint64_t, std::uint64_t) override {}
+  void annotate(const Annotation&, bool) override {}
   void sync() override;
   void close() override;
   const std::string& path() const override { return path_; }
@@ -32,8 +36,6 @@ class CsvWriter : public SampleWriter {
   // Component, channel and unit already quoted for CSV, with the trailing
   // comma.
   std::vector<std::string> prefixes_;
-  // Blocks so far per channel: the frame the next one belongs to.
-  std::vector<std::uint64_t> frames_;
   std::FILE* file_ = nullptr;
 };
 

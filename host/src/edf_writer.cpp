@@ -18,6 +18,7 @@
 #include "edf_finish.h"
 #include "edf_header.h"
 #include "frame_period.h"
+#include "write_failure.h"
 
 namespace bvhost {
 namespace {
@@ -75,8 +76,8 @@ EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sen
   return {equipment, additional};
 }
 
-EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
-                     const RecordingInfo& info)
+EdfWriter::EdfWriter(int fd, const std::string& path, bool bdf,
+                     const std::vector<ChannelInfo>& channels, const RecordingInfo& info)
     : path_(path), channels_(channels), signalOf_(channels.size(), -1) {
   std::vector<SignalSlot> slots;
   std::size_t sensors = 0;
@@ -102,7 +103,7 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
                       " signals, EDFlib takes at most " + std::to_string(EDFLIB_MAXSIGNALS));
   }
   assembler_ = std::make_unique<RecordAssembler>(std::move(slots), sensors);
-  openFile(bdf, info);
+  openFile(fd, bdf, info);
   journal_ = std::make_unique<AnnotationJournal>(journalPathFor(path_));
   for (const auto& label : leftOut_) {
     annotations_.push_back({0.0, -1.0, "no signal: " + label});
@@ -110,10 +111,13 @@ EdfWriter::EdfWriter(const std::string& path, bool bdf, const std::vector<Channe
   }
 }
 
-void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
+void EdfWriter::openFile(int fd, bool bdf, const RecordingInfo& info) {
   const int signals = static_cast<int>(channelOf_.size());
+  // EDFlib opens by name; the descriptor's own entry in /proc reaches the
+  // file the caller created, whatever now stands at its name.
+  const std::string throughDescriptor = "/proc/self/fd/" + std::to_string(fd);
   handle_ = edfopen_file_writeonly(
-      path_.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS, signals);
+      throughDescriptor.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS, signals);
   if (handle_ < 0) {
     const int code = handle_;
     handle_ = -1;
@@ -136,7 +140,7 @@ void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
     const ChannelInfo& channel = channels_[channelOf_[static_cast<std::size_t>(s)]];
     const PhysicalRange range = physicalRange(channel.unit);
     const std::string transducer = channel.component.substr(0, 80);
-    // As EDFlib converts, so the file holds what its own conversion gives.
+    // EDFlib's scale, the one every reader applies to the digital values.
     const double step = (range.maximum - range.minimum) / (digitalMax_ - digitalMin_);
     scales_.push_back({channel.samplesPerFrame, step, range.maximum / step - digitalMax_});
     recordSamples += channel.samplesPerFrame;
@@ -184,12 +188,12 @@ void EdfWriter::openFile(bool bdf, const RecordingInfo& info) {
     handle_ = -1;
     throw OutputError("cannot set up the header of " + path_);
   }
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (fd_ < 0) {
     const int error = errno;
     edfclose_file(handle_);
     handle_ = -1;
-    throw OutputError("cannot open " + path_ + " to sync it: " + std::strerror(error));
+    throw OutputError("cannot keep " + path_ + " open to sync it: " + std::strerror(error));
   }
 }
 
@@ -211,16 +215,40 @@ EdfWriter::~EdfWriter() {
   }
 }
 
-void EdfWriter::write(std::size_t channel, std::uint64_t, const float* values,
+void EdfWriter::write(std::size_t channel, std::uint64_t frame, std::uint64_t, const float* values,
                       std::uint64_t count) {
   const int signal = signalOf_[channel];
   if (signal < 0 || handle_ < 0) {
     return;
   }
-  assembler_->add(static_cast<std::size_t>(signal), values, count);
+  assembler_->add(static_cast<std::size_t>(signal), frame, values, count);
   if (assembler_->readyRecords() >= kRecordsPerWrite) {
     writeReady();
   }
+}
+
+void EdfWriter::skipFrames(std::uint64_t first, std::uint64_t count) {
+  if (handle_ < 0) {
+    return;
+  }
+  assembler_->skip(first, count);
+  if (assembler_->readyRecords() >= kRecordsPerWrite) {
+    writeReady();
+  }
+}
+
+// A beginning goes to the journal only, so that a run killed before the
+// end is known still marks it; the file takes the finished annotation.
+void EdfWriter::annotate(const Annotation& annotation, bool begins) {
+  if (handle_ < 0) {
+    return;
+  }
+  if (begins) {
+    journal_->appendOpen(annotation.onsetSeconds, annotation.text);
+    return;
+  }
+  journal_->append(annotation);
+  annotations_.push_back(annotation);
 }
 
 void EdfWriter::writeReady() {
@@ -244,17 +272,18 @@ void EdfWriter::writeReady() {
 }
 
 // Converted here rather than by EDFlib, whose conversion of physical values
-// costs about twice as much per sample; the formula is EDFlib's own, which a
-// test holds it to.
+// costs about twice as much per sample, on EDFlib's own scale; a test holds
+// what reads back to within half a step of what was recorded.
 const float* EdfWriter::encodeRecord(const float* samples) {
   unsigned char* bytes = bytes_.data();
   short* shorts = shorts_.data();
   for (const Scale& scale : scales_) {
     for (std::size_t i = 0; i < scale.samples; ++i) {
-      // Truncated toward zero, as EDFlib does.
+      // Rounded to the nearest step: EDFlib truncates toward zero, which
+      // doubles the error a reader sees.
+      const double exact = static_cast<double>(*samples++) / scale.step - scale.offset;
       const auto digital =
-          std::clamp(static_cast<int>(static_cast<double>(*samples++) / scale.step - scale.offset),
-                     digitalMin_, digitalMax_);
+          std::clamp(static_cast<int>(exact + std::copysign(0.5, exact)), digitalMin_, digitalMax_);
       if (bdf_) {
         // Three bytes, least significant first, two's complement.
         const auto bits = static_cast<std::uint32_t>(digital);
@@ -308,20 +337,20 @@ void EdfWriter::checkFileSize() {
       headerBytes_ = parsed.headerBytes;
       recordBytes_ = parsed.bytesPerRecord;
     } catch (const std::exception&) {
-      fail("checking", 0);
+      failure_ = "checking " + path_ + " failed: its header is not as written";
+      throw OutputError(failure_);
     }
   }
   const std::uint64_t expected = headerBytes_ + records_ * recordBytes_;
   if (static_cast<std::uint64_t>(status.st_size) < expected) {
     struct statvfs disk {};
     const bool full = ::fstatvfs(fd_, &disk) == 0 && disk.f_bavail == 0;
-    fail("writing", full ? ENOSPC : EIO);
+    fail("writing", full ? ENOSPC : 0, expected);
   }
 }
 
-void EdfWriter::fail(const std::string& what, int error) {
-  const std::string reason = error != 0 ? std::strerror(error) : "the file is not as written";
-  failure_ = what + " " + path_ + " failed: " + reason;
+void EdfWriter::fail(const std::string& what, int error, std::uint64_t wantedBytes) {
+  failure_ = what + " " + path_ + " failed: " + writeFailureReason(error, wantedBytes);
   throw OutputError(failure_);
 }
 

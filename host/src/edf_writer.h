@@ -22,12 +22,16 @@ class EdfWriter : public SampleWriter {
   // than one straight after another.
   static constexpr std::size_t kRecordsPerWrite = 20;
 
-  EdfWriter(const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
+  // Writes through `fd` (see openWriter); `path` names the file in
+  // messages and places the annotation journal beside it.
+  EdfWriter(int fd, const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
             const RecordingInfo& info);
   ~EdfWriter() override;
 
-  void write(std::size_t channel, std::uint64_t firstIndex, const float* values,
-             std::uint64_t count) override;
+  void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+             const float* values, std::uint64_t count) override;
+  void skipFrames(std::uint64_t first, std::uint64_t count) override;
+  void annotate(const Annotation& annotation, bool begins) override;
   void sync() override;
   void close() override;
   std::vector<std::string> notes() const override;
@@ -36,14 +40,14 @@ class EdfWriter : public SampleWriter {
   std::uint64_t recordsWritten() const { return records_; }
 
  private:
-  void openFile(bool bdf, const RecordingInfo& info);
+  void openFile(int fd, bool bdf, const RecordingInfo& info);
   void writeReady();
   // One record's samples into the file's digital form; returns where the
   // next record's samples begin.
   const float* encodeRecord(const float* samples);
   void journalAnnotations();
   void checkFileSize();
-  [[noreturn]] void fail(const std::string& what, int error);
+  [[noreturn]] void fail(const std::string& what, int error, std::uint64_t wantedBytes = 0);
 
   std::string path_;
   const std::vector<ChannelInfo>& channels_;

@@ -13,6 +13,10 @@ enum ExitCode : int {
   kExitNotAPlugin = 4,
   kExitPluginRefused = 5,
   kExitOutputFailed = 6,
+  // record: the files are complete, but frames were lost before they
+  // reached bvhost (a link outage, a backlog that overflowed); the files
+  // mark them as gaps in place.
+  kExitFramesLost = 7,
   // bvhost itself failed (out of memory, say); what a recording had
   // written is kept on the disk.
   kExitInternal = 70,
@@ -40,6 +44,9 @@ inline constexpr const char* kExitCodeTable =
     "  6    an output cannot be written (checked before connecting), or a write\n"
     "       failed while recording: what was written is kept, readable (repair:\n"
     "       the file cannot be read or written, or is no recording bvhost writes)\n"
+    "  7    record: the files are complete, but frames were lost before they reached\n"
+    "       bvhost (the link went quiet, or a backlog overflowed while bvhost was held\n"
+    "       up); the files mark them as gaps at their time, the summary says where\n"
     "  70   bvhost itself failed (out of memory, say); a recording's files are\n"
     "       kept, under their temporary names if they could not be completed\n"
     "  75   a second SIGINT, SIGTERM or SIGHUP ended bvhost at once while the plug-in\n"

@@ -5,16 +5,16 @@
 
 namespace bvhost {
 
-std::unique_ptr<SampleWriter> openWriter(OutputFormat format, const std::string& path,
+std::unique_ptr<SampleWriter> openWriter(OutputFormat format, int fd, const std::string& path,
                                          const std::vector<ChannelInfo>& channels,
                                          const RecordingInfo& info) {
   switch (format) {
     case OutputFormat::Csv:
-      return std::make_unique<CsvWriter>(path, channels, info);
+      return std::make_unique<CsvWriter>(fd, path, channels, info);
     case OutputFormat::Edf:
-      return std::make_unique<EdfWriter>(path, false, channels, info);
+      return std::make_unique<EdfWriter>(fd, path, false, channels, info);
     case OutputFormat::Bdf:
-      return std::make_unique<EdfWriter>(path, true, channels, info);
+      return std::make_unique<EdfWriter>(fd, path, true, channels, info);
   }
   throw OutputError("unknown output format");
 }

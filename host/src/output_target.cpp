@@ -1,7 +1,10 @@
 #include "output_target.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +17,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "annotation_journal.h"
 #include "folder_sync.h"
 #include "partial_name.h"
 
@@ -85,6 +89,26 @@ void checkFolderExists(const std::string& given, const std::string& folder) {
   }
 }
 
+// While it is written a recording carries a longer name (and an EDF+ one a
+// journal with a longer one still), which must fit the file system too: a
+// name that does not would fail only after connecting and starting.
+void checkNameLength(const std::string& given, const std::string& finalPath) {
+  const auto [folder, name] = splitFolder(finalPath);
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (limit <= 0) {
+    return;
+  }
+  int suffixLength = 0;
+  const std::string longest =
+      splitFolder(journalPathFor(partialTemplate(finalPath, suffixLength))).second;
+  if (longest.size() > static_cast<std::size_t>(limit)) {
+    throw OutputError("cannot write " + given + ": its name is too long for the file system (" +
+                      std::to_string(name.size()) + " characters; while recording bvhost adds " +
+                      std::to_string(longest.size() - name.size()) + " to it, and names there " +
+                      "hold at most " + std::to_string(limit) + ")");
+  }
+}
+
 struct CheckedOutput {
   std::string finalPath;
   bool exists = false;
@@ -139,6 +163,7 @@ CheckedOutput checkOne(const std::string& given) {
     throw OutputError("cannot write " + given + ": " + errorText(code));
   }
 
+  checkNameLength(given, checked.finalPath);
   if (::access(splitFolder(checked.finalPath).first.c_str(), W_OK | X_OK) != 0) {
     const int code = errno;
     throw OutputError("cannot write " + given + ": folder " + shownFolder + " is not writable (" +
@@ -169,17 +194,61 @@ mode_t currentUmask() {
   return mask;
 }
 
-int syncFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return errno;
+bool sameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The process holding a lock on the file, as /proc/locks tells; 0 when it
+// does not say.
+long lockHolder(const struct stat& file) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                static_cast<unsigned long long>(file.st_ino));
+  while (std::getline(locks, line)) {
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"
+    char kind[16] = {};
+    long pid = 0;
+    char where[64] = {};
+    if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %ld %63s", kind, &pid, where) == 3 &&
+        std::strcmp(where, wanted) == 0) {
+      return pid;
+    }
   }
-  const int result = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  return result;
+  return 0;
 }
 
 }  // namespace
+
+std::vector<std::string> partialsBeingWritten(const std::string& finalPath,
+                                              const std::string& own) {
+  const auto [folder, name] = splitFolder(finalPath);
+  std::vector<std::string> found;
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) {
+    return found;
+  }
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string path = joinFolder(folder, entry->d_name);
+    if (path == own || intendedPath(path) != finalPath) {
+      continue;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      continue;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_SH | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
+      const long pid = lockHolder(info);
+      found.push_back(path + (pid > 0 ? " (process " + std::to_string(pid) + ")" : ""));
+    }
+    ::close(fd);
+  }
+  ::closedir(listing);
+  return found;
+}
 
 void checkOutputs(std::vector<OutputFile>& outputs) {
   std::vector<CheckedOutput> checked;
@@ -198,24 +267,46 @@ void checkOutputs(std::vector<OutputFile>& outputs) {
   }
 }
 
+std::vector<PartialFile> claimOutputs(const std::vector<OutputFile>& outputs) {
+  std::vector<PartialFile> partials;
+  for (const auto& output : outputs) {
+    partials.emplace_back(output.finalPath);
+    // Looked for only once our own claim is visible: of two runs started
+    // together, one at least sees the other.
+    const auto others = partialsBeingWritten(output.finalPath, partials.back().path());
+    if (!others.empty()) {
+      throw OutputError("cannot write " + output.path + ": another bvhost run is writing it now, " +
+                        "into " + others.front() + "; wait for it to end or choose another --out");
+    }
+  }
+  return partials;
+}
+
 PartialFile::PartialFile(const std::string& finalPath) : finalPath_(finalPath) {
   int suffixLength = 0;
   std::string name = partialTemplate(finalPath, suffixLength);
-  const int fd = ::mkstemps(name.data(), suffixLength);
-  if (fd < 0) {
+  // Created exclusively (O_EXCL) and never opened by name again.
+  fd_ = ::mkostemps(name.data(), suffixLength, O_CLOEXEC);
+  if (fd_ < 0) {
     const int code = errno;
     throw OutputError("cannot create a file beside " + finalPath + ": " + errorText(code));
   }
   path_ = name;
+  // Held for the whole run: repair and a second run on the same target see
+  // that a recording is being written here.
+  int error = ::flock(fd_, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
   // mkstemps makes the file private (0600); a recording gets the
   // permissions any new file of the user would.
-  const int chmodError = ::fchmod(fd, 0666 & ~currentUmask()) == 0 ? 0 : errno;
-  ::close(fd);
-  const int syncError = chmodError != 0 ? 0 : syncFolder(splitFolder(path_).first);
-  if (chmodError != 0 || syncError != 0) {
+  if (error == 0 && ::fchmod(fd_, 0666 & ~currentUmask()) != 0) {
+    error = errno;
+  }
+  if (error == 0) {
+    error = syncFolder(splitFolder(path_).first);
+  }
+  if (error != 0) {
     ::unlink(path_.c_str());
-    throw OutputError("cannot prepare " + path_ + " for " + finalPath + ": " +
-                      errorText(chmodError != 0 ? chmodError : syncError));
+    release();
+    throw OutputError("cannot prepare " + path_ + " for " + finalPath + ": " + errorText(error));
   }
 }
 
@@ -223,11 +314,13 @@ PartialFile::~PartialFile() {
   if (state_ == State::kPending) {
     discard();
   }
+  release();
 }
 
 PartialFile::PartialFile(PartialFile&& other) noexcept
     : path_(std::move(other.path_)),
       finalPath_(std::move(other.finalPath_)),
+      fd_(std::exchange(other.fd_, -1)),
       state_(std::exchange(other.state_, State::kGone)) {}
 
 PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
@@ -235,11 +328,47 @@ PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
     if (state_ == State::kPending) {
       discard();
     }
+    release();
     path_ = std::move(other.path_);
     finalPath_ = std::move(other.finalPath_);
+    fd_ = std::exchange(other.fd_, -1);
     state_ = std::exchange(other.state_, State::kGone);
   }
   return *this;
+}
+
+void PartialFile::release() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+void PartialFile::checkInPlace() const {
+  struct stat opened {};
+  struct stat named {};
+  if (::fstat(fd_, &opened) != 0) {
+    throw OutputError("cannot check " + path_ + ": " + errorText(errno));
+  }
+  if (opened.st_nlink == 0) {
+    throw OutputError(path_ + " was deleted while it was written");
+  }
+  if (::lstat(path_.c_str(), &named) != 0) {
+    throw OutputError(path_ + " is gone from its name while it was written (" + errorText(errno) +
+                      ")");
+  }
+  if (!sameInode(opened, named)) {
+    throw OutputError(path_ + " was replaced by another file while it was written");
+  }
+}
+
+bool PartialFile::inPlace() const noexcept {
+  try {
+    checkInPlace();
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void PartialFile::commit() {
@@ -248,16 +377,29 @@ void PartialFile::commit() {
   }
   // Kept until the rename succeeds, so a failure leaves the recording.
   state_ = State::kKept;
-  if (const int code = syncFile(path_); code != 0) {
+  // On the disk before it takes the target's name: a power loss must not
+  // leave a target that names a file whose data never arrived.
+  if (::fsync(fd_) != 0) {
+    const int code = errno;
     throw OutputError("cannot flush " + path_ + " to disk: " + errorText(code) +
                       "; the recording stays there instead of " + finalPath_);
   }
+  // Whoever can write in the folder could have put another file at the
+  // partial name; only our own is moved over the target.
+  checkInPlace();
   if (::rename(path_.c_str(), finalPath_.c_str()) != 0) {
     const int code = errno;
     throw OutputError("cannot move " + path_ + " over " + finalPath_ + ": " + errorText(code) +
                       "; the recording stays at " + path_);
   }
   state_ = State::kCommitted;
+  struct stat opened {};
+  struct stat named {};
+  if (::fstat(fd_, &opened) == 0 &&
+      (::lstat(finalPath_.c_str(), &named) != 0 || !sameInode(opened, named))) {
+    throw OutputError(finalPath_ + " was replaced while the recording was moved there; the " +
+                      "recording is not under that name");
+  }
   if (const int code = syncFolder(splitFolder(finalPath_).first); code != 0) {
     throw OutputError(finalPath_ + " is complete, but its folder could not be flushed to disk (" +
                       errorText(code) + "), so a power loss may undo the move");
@@ -272,7 +414,13 @@ void PartialFile::keep() {
 
 void PartialFile::discard() noexcept {
   if (state_ == State::kPending || state_ == State::kKept) {
-    ::unlink(path_.c_str());
+    // Only our own file: another one at its name is not ours to remove.
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd_, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+        sameInode(opened, named)) {
+      ::unlink(path_.c_str());
+    }
     state_ = State::kGone;
   }
 }

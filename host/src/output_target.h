@@ -29,8 +29,10 @@ void checkOutputs(std::vector<OutputFile>& outputs);
 class PartialFile {
  public:
   // Creates the temporary file, empty, with the permissions a new file
-  // would get from the umask; its descriptor is closed again because the
-  // writers open it by name. Throws OutputError.
+  // would get from the umask, and keeps it open and locked (flock) until the
+  // object goes: writers reach it only through descriptor(), never by name,
+  // and `bvhost repair` or another run can tell that it is being written.
+  // Throws OutputError.
   explicit PartialFile(const std::string& finalPath);
   ~PartialFile();
 
@@ -41,6 +43,12 @@ class PartialFile {
 
   const std::string& path() const { return path_; }
   const std::string& finalPath() const { return finalPath_; }
+  int descriptor() const { return fd_; }
+
+  // Throws OutputError when the file is no longer at its name: deleted, or
+  // replaced by another file, so whatever is written would be lost.
+  void checkInPlace() const;
+  bool inPlace() const noexcept;
 
   // Moves the file, flushed to disk, over its target. On failure throws
   // OutputError and the file stays under its temporary name, which the
@@ -56,9 +64,24 @@ class PartialFile {
  private:
   enum class State { kPending, kCommitted, kKept, kGone };
 
+  void release() noexcept;
+
   std::string path_;
   std::string finalPath_;
+  int fd_ = -1;
   State state_ = State::kPending;
 };
+
+// The partial files of other runs that are writing `finalPath` now, as
+// their locks show (with the process, where the system says), leaving out
+// `own`; empty when none is.
+std::vector<std::string> partialsBeingWritten(const std::string& finalPath,
+                                              const std::string& own = "");
+
+// A partial file for every checked output, before anything connects. Two
+// runs must not write one target, since the later one's move would destroy
+// the other's recording: an output that another run is writing now is
+// refused (OutputError), naming that run's file.
+std::vector<PartialFile> claimOutputs(const std::vector<OutputFile>& outputs);
 
 }  // namespace bvhost

@@ -19,7 +19,6 @@ RecordAssembler::RecordAssembler(std::vector<SignalSlot> signals, std::size_t se
     : signals_(std::move(signals)),
       nextFrame_(signals_.size(), 0),
       counts_(signals_.size()),
-      silences_(sensors),
       beyond_(sensors) {
   for (const auto& signal : signals_) {
     offsets_.push_back(recordSize_);
@@ -46,10 +45,15 @@ RecordAssembler::Pending& RecordAssembler::pendingFor(std::uint64_t frame) {
   return pending_[static_cast<std::size_t>(frame - firstPendingFrame_)];
 }
 
-void RecordAssembler::add(std::size_t signal, const float* values, std::uint64_t count) {
+void RecordAssembler::add(std::size_t signal, std::uint64_t frame, const float* values,
+                          std::uint64_t count) {
   const SignalSlot& slot = signals_[signal];
   SignalCounts& counts = counts_[signal];
-  const std::uint64_t frame = nextFrame_[signal]++;
+  if (frame < nextFrame_[signal]) {
+    counts.late += count;
+    return;
+  }
+  nextFrame_[signal] = frame + 1;
   if (frame < firstPendingFrame_) {
     counts.late += count;
     return;
@@ -80,6 +84,37 @@ void RecordAssembler::add(std::size_t signal, const float* values, std::uint64_t
   }
 }
 
+void RecordAssembler::skip(std::uint64_t first, std::uint64_t count) {
+  while (!pending_.empty() && firstPendingFrame_ < first) {
+    emitFront();
+  }
+  while (firstPendingFrame_ < first) {
+    emitGap();
+  }
+  // Whatever arrived for these frames already is kept; the rest are gaps.
+  while (!pending_.empty() && firstPendingFrame_ < first + count) {
+    emitFront();
+  }
+  while (firstPendingFrame_ < first + count) {
+    emitGap();
+  }
+}
+
+// A record no block reached, written without holding storage for it.
+void RecordAssembler::emitGap() {
+  for (std::size_t s = 0; s < signals_.size(); ++s) {
+    counts_[s].filled += signals_[s].samplesPerRecord;
+    nextFrame_[s] = std::max(nextFrame_[s], firstPendingFrame_ + 1);
+  }
+  for (std::size_t sensor = 0; sensor < beyond_.size(); ++sensor) {
+    noteBeyond(sensor, firstPendingFrame_, 0);
+  }
+  ready_.insert(ready_.end(), recordSize_, kFillValue);
+  ++readyRecords_;
+  ++emitted_;
+  ++firstPendingFrame_;
+}
+
 void RecordAssembler::emitFront() {
   Pending& record = pending_.front();
   const std::uint64_t frame = firstPendingFrame_;
@@ -101,32 +136,19 @@ void RecordAssembler::emitFront() {
   pending_.pop_front();
 }
 
+// Samples beyond their slots, which no record can hold, are annotated per
+// sensor; silences are the recording's to judge, once for every output.
 void RecordAssembler::noteSensors(const Pending& record, std::uint64_t frame) {
-  // Per sensor, the earliest point in the frame where one of its channels ran
-  // out, and the samples its channels delivered beyond their slots.
-  std::vector<double>& missingFrom = missingFrom_;
   std::vector<std::uint64_t>& beyond = beyondSamples_;
-  missingFrom.assign(silences_.sensors(), kFramePeriodSeconds);
-  beyond.assign(silences_.sensors(), 0);
+  beyond.assign(beyond_.size(), 0);
   for (std::size_t s = 0; s < signals_.size(); ++s) {
     const SignalSlot& slot = signals_[s];
     const std::uint64_t delivered = record.delivered[s] == kUnset ? 0 : record.delivered[s];
-    if (delivered < slot.samplesPerRecord) {
-      const double from = static_cast<double>(delivered) /
-                          static_cast<double>(slot.samplesPerRecord) * kFramePeriodSeconds;
-      missingFrom[slot.sensor] = std::min(missingFrom[slot.sensor], from);
-    } else {
+    if (delivered > slot.samplesPerRecord) {
       beyond[slot.sensor] += delivered - slot.samplesPerRecord;
     }
   }
-  for (std::size_t sensor = 0; sensor < missingFrom.size(); ++sensor) {
-    const std::optional<Silence> closed =
-        missingFrom[sensor] < kFramePeriodSeconds
-            ? silences_.noteShortFrame(sensor, frame, missingFrom[sensor])
-            : silences_.noteFullFrame(sensor);
-    if (closed) {
-      annotateSilence(sensor, *closed);
-    }
+  for (std::size_t sensor = 0; sensor < beyond.size(); ++sensor) {
     noteBeyond(sensor, frame, beyond[sensor]);
   }
 }
@@ -156,17 +178,9 @@ void RecordAssembler::closeBeyond(std::size_t sensor) {
   run = BeyondRun{};
 }
 
-void RecordAssembler::annotateSilence(std::size_t sensor, const Silence& silence) {
-  annotations_.push_back(
-      {silence.onsetSeconds, silence.durationSeconds, sensorLabel(sensor) + " no data"});
-}
-
 void RecordAssembler::finish() {
   while (!pending_.empty()) {
     emitFront();
-  }
-  for (const auto& [sensor, silence] : silences_.closeAll()) {
-    annotateSilence(sensor, silence);
   }
   for (std::size_t sensor = 0; sensor < beyond_.size(); ++sensor) {
     if (beyond_[sensor].samples > 0) {

@@ -1,8 +1,8 @@
-// Turns the blocks a plug-in delivers into EDF data records, gaps and
-// annotations, as plain data. Time is the frame: the k-th block of a channel
-// in a stream belongs to frame k, which is data record k, whatever that
-// channel or any other delivered before. So a sensor that drops out shifts
-// nothing: what it did not deliver stays a gap in place.
+// Turns the blocks a plug-in delivers into EDF data records, as plain data.
+// Time is the frame: a block of frame k, as the recording's frame clock
+// numbers it, goes into data record k, whatever that channel or any other
+// delivered before. So a sensor that drops out, or frames lost before they
+// reached the host, shift nothing: what is missing stays a gap in place.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "annotation.h"
-#include "silence_tracker.h"
 
 namespace bvhost {
 
@@ -42,10 +41,13 @@ class RecordAssembler {
 
   RecordAssembler(std::vector<SignalSlot> signals, std::size_t sensors);
 
-  // The next block of `signal`: its frame is the number of blocks before it.
-  void add(std::size_t signal, const float* values, std::uint64_t count);
-  // The end of the recording: the frames begun are written as they stand,
-  // and every open gap is closed.
+  // The block of `signal` for frame `frame`; a signal's frames come in
+  // order, and one it skips is a gap.
+  void add(std::size_t signal, std::uint64_t frame, const float* values, std::uint64_t count);
+  // Frames `first` on, `count` of them, never came: they are written as
+  // gaps at once rather than waited for.
+  void skip(std::uint64_t first, std::uint64_t count);
+  // The end of the recording: the frames begun are written as they stand.
   void finish();
 
   // Records complete so far, each every signal's samples one after the
@@ -61,7 +63,6 @@ class RecordAssembler {
   std::vector<Annotation> takeAnnotations();
 
   const SignalCounts& counts(std::size_t signal) const { return counts_[signal]; }
-  const SilenceTracker& silences() const { return silences_; }
 
  private:
   struct Pending {
@@ -80,10 +81,10 @@ class RecordAssembler {
 
   Pending& pendingFor(std::uint64_t frame);
   void emitFront();
+  void emitGap();
   void noteSensors(const Pending& record, std::uint64_t frame);
   void noteBeyond(std::size_t sensor, std::uint64_t frame, std::uint64_t samples);
   void closeBeyond(std::size_t sensor);
-  void annotateSilence(std::size_t sensor, const Silence& silence);
 
   std::vector<SignalSlot> signals_;
   std::vector<std::size_t> offsets_;  // of each signal within a record
@@ -96,11 +97,9 @@ class RecordAssembler {
   std::uint64_t emitted_ = 0;
   std::vector<float> ready_;
   std::size_t readyRecords_ = 0;
-  SilenceTracker silences_;
   std::vector<BeyondRun> beyond_;  // per sensor; samples 0 when none is open
   std::vector<Annotation> annotations_;
   // Per sensor while a record is judged; kept to spare an allocation a frame.
-  std::vector<double> missingFrom_;
   std::vector<std::uint64_t> beyondSamples_;
 };
 

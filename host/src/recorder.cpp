@@ -17,8 +17,9 @@
 #include "plugin_loader.h"
 #include "progress.h"
 #include "read_pacing.h"
+#include "recording_frames.h"
+#include "recording_sink.h"
 #include "results.h"
-#include "sample_dispatch.h"
 #include "stop_signal.h"
 #include "stream_stats.h"
 
@@ -34,74 +35,6 @@ constexpr int kMaxDrainReads = 100000;
 // or a power loss can take, and how late a write error is noticed.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 constexpr double kLastFrameGraceSeconds = 1.0;
-
-class RecordingSink : public SampleHandler {
- public:
-  RecordingSink(const std::vector<ChannelInfo>& channels,
-                std::vector<std::unique_ptr<SampleWriter>>& writers, std::uint64_t frameLimit,
-                LiveTap* tap)
-      : router_(channels),
-        stats_(channels),
-        writers_(writers),
-        frameLimit_(frameLimit),
-        tap_(tap) {}
-
-  void onBlock(const char* component, const char* channel, const SampleBlock& block) override {
-    ++blocks_;
-    const auto index = router_.route(component, channel);
-    if (!index) {
-      stats_.noteUnknownBlock(component, channel);
-      return;
-    }
-    // A channel's k-th block is its part of frame k. What the device made
-    // past the time asked for (its start alone takes a second) is left out,
-    // so the files hold the time the user asked for, not what the plug-in
-    // happened to have ready at the stop.
-    if (stats_.channel(*index).blocks >= frameLimit_) {
-      return;
-    }
-    stats_.add(*index, block);
-    // A block of no samples still reaches the writers: it is the channel's
-    // part of its frame, and what it lacks is a gap in place.
-    if (block.count == 0 || block.values != nullptr) {
-      for (auto& writer : writers_) {
-        writer->write(*index, block.firstIndex, block.values, block.count);
-      }
-      if (tap_ != nullptr) {
-        tap_->add(*index, stats_.channel(*index).blocks - 1, block.values, block.count);
-      }
-    }
-  }
-
-  // The number of callbacks the read made; a refused read is thrown.
-  std::uint64_t read(const EntryPoints& api) {
-    const std::uint64_t before = blocks_;
-    router_.beginRead();
-    const PluginResult result = readSamples(api, *this);
-    if (!succeeded(result)) {
-      throw Refused("bv_read_samples", result);
-    }
-    if (tap_ != nullptr) {
-      tap_->afterRead();
-    }
-    return blocks_ - before;
-  }
-
-  LiveTap* tap() { return tap_; }
-
-  StreamStats& stats() { return stats_; }
-  std::uint64_t frames() const { return router_.frames(); }
-  std::uint64_t frameLimit() const { return frameLimit_; }
-  std::uint64_t keptFrames() const { return std::min(frames(), frameLimit_); }
-
- private:
-  ChannelRouter router_;
-  StreamStats stats_;
-  std::vector<std::unique_ptr<SampleWriter>>& writers_;
-  std::uint64_t frameLimit_;
-  LiveTap* tap_;
-  std::uint64_t blocks_ = 0;
-};
 
 // Whole frames, rounded up, so a recording is never shorter than asked; no
 // time asked is a run until it is stopped.
@@ -140,14 +73,18 @@ void sleepFor(Clock::duration duration) {
 
 constexpr std::size_t kViewSilencesPerSensor = 20;
 
-ViewStatus viewStatus(RecordingSink& sink, Clock::time_point streamStart, double seconds,
+std::uint64_t keptFrames(const RecordingFrames& frames) {
+  return std::min(frames.frames(), frames.frameLimit());
+}
+
+ViewStatus viewStatus(const RecordingFrames& frames, Clock::time_point streamStart, double seconds,
                       bool writing) {
   ViewStatus status;
   status.elapsedSeconds = secondsSince(streamStart);
   status.targetSeconds = seconds;
-  status.frames = sink.keptFrames();
+  status.frames = keptFrames(frames);
   status.writing = writing;
-  const SilenceTracker& silences = sink.stats().silences();
+  const SilenceTracker& silences = frames.stats().silences();
   for (std::size_t sensor = 0; sensor < silences.sensors(); ++sensor) {
     // The latest only: a sensor that drops out again and again for hours
     // must not make every status larger than the last.
@@ -184,15 +121,16 @@ ViewSetup viewSetup(const RecordingInfo& info, const Configuration& config,
 
 // Streams until the time is up, a stop signal comes, a read is refused or a
 // file fails. Returns the failure, if any; the caller stops and completes.
-std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
+std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink, RecordingFrames& frames,
                           std::vector<std::unique_ptr<SampleWriter>>& writers,
+                          const std::vector<PartialFile>& partials, LiveTap* tap,
                           Clock::time_point streamStart, double seconds) {
   // Until the last frame asked for has been read. It is due when its window
   // ends, but a loaded machine (or device) can hand it over a little later,
   // and a stop then would leave the recording a frame short; a device that
   // delivers nothing more is given up on a second after it.
   const double frameTime =
-      static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds + kLastFrameGraceSeconds;
+      static_cast<double>(frames.frameLimit()) * kFramePeriodSeconds + kLastFrameGraceSeconds;
   const auto streamEnd = seconds <= 0.0
                              ? Clock::time_point::max()
                              : streamStart + std::chrono::duration_cast<Clock::duration>(
@@ -205,13 +143,24 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
     for (;;) {
       const auto before = Clock::now();
       if (StopSignals::received() != 0 || before >= streamEnd ||
-          sink.frames() >= sink.frameLimit()) {
+          sink.frames() >= frames.frameLimit()) {
         break;
       }
-      const bool delivered = sink.read(api) > 0;
+      const double beganSeconds = std::chrono::duration<double>(before - streamStart).count();
+      const bool delivered = sink.read(api, beganSeconds) > 0;
       const auto after = Clock::now();
       pacing.noteRead(before, after, delivered);
+      if (tap != nullptr) {
+        tap->afterRead();
+      }
+      // Every frame due when this read began was there to be read.
+      if (!delivered) {
+        sink.caughtUp(beganSeconds);
+      }
       if (after >= nextSync) {
+        for (const auto& partial : partials) {
+          partial.checkInPlace();
+        }
         for (auto& writer : writers) {
           writer->sync();
         }
@@ -222,12 +171,12 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
       if (!delivered) {
         sleepFor(std::min(pacing.nextRead(after), streamEnd) - after);
       }
-      if (sink.tap() != nullptr && sink.tap()->statusDue(after)) {
-        sink.tap()->offerStatus(viewStatus(sink, streamStart, seconds, !writers.empty()), after);
+      if (tap != nullptr && tap->statusDue(after)) {
+        tap->offerStatus(viewStatus(frames, streamStart, seconds, !writers.empty()), after);
       }
       if (progress.enabled()) {
-        progress.update(secondsSince(streamStart), seconds, sink.keptFrames(),
-                        sink.stats().totalSamples());
+        progress.update(secondsSince(streamStart), seconds, keptFrames(frames),
+                        frames.stats().totalSamples());
       }
     }
   } catch (...) {
@@ -243,6 +192,12 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink,
 int exitCodeAfter(const StreamStats& stats, bool wroteFiles) {
   if (stats.totalGaps() > 0 || stats.unknownBlocks() > 0) {
     return kExitRuleBroken;
+  }
+  if (!stats.lostSpans().empty() && wroteFiles) {
+    std::fprintf(stderr,
+                 "bvhost: frames were lost before they reached bvhost; the files mark them as "
+                 "gaps in place\n");
+    return kExitFramesLost;
   }
   const int signal = StopSignals::received();
   const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
@@ -261,11 +216,12 @@ int exitCodeAfter(const StreamStats& stats, bool wroteFiles) {
 // one that failed stays under its partial name, readable, and the target is
 // left as it was. Then the notes, the summary and the outcome.
 int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFile>& partials,
-                    std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingSink& sink,
+                    std::vector<std::unique_ptr<SampleWriter>>& writers, RecordingFrames& frames,
                     std::exception_ptr failure, const PluginResult& stopped, double elapsed,
                     const RecordOptions& options) {
   std::vector<std::string> wrote;
   std::vector<std::string> kept;
+  std::vector<std::string> lost;  // deleted or replaced under their name
   for (std::size_t i = 0; i < writers.size(); ++i) {
     try {
       writers[i]->close();
@@ -275,7 +231,11 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
       // Whatever went wrong, what was recorded stays on the disk: a partial
       // file is removed only when nothing was recorded into it.
       partials[i].keep();
-      kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
+      if (partials[i].inPlace()) {
+        kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
+      } else {
+        lost.push_back(partials[i].path());
+      }
       if (!failure) {
         failure = std::current_exception();
       }
@@ -292,37 +252,42 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
   if (!succeeded(stopped)) {
     std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(stopped).c_str());
   }
-  sink.stats().finish();
   // With every frame asked for, the files hold exactly that time, which the
   // wall clock (a stop comes late by a read or two) would misstate; a run
   // cut short keeps the wall clock, so the summary shows what is missing.
-  const bool cut = sink.frames() > sink.frameLimit();
-  const double streamSeconds = sink.keptFrames() == sink.frameLimit()
-                                   ? static_cast<double>(sink.frameLimit()) * kFramePeriodSeconds
+  const std::uint64_t keptCount = keptFrames(frames);
+  const bool cut = frames.framesLeftOut() > 0;
+  const double streamSeconds = keptCount == frames.frameLimit()
+                                   ? static_cast<double>(frames.frameLimit()) * kFramePeriodSeconds
                                    : elapsed;
-  std::fputs(sink.stats().summary(streamSeconds, sink.keptFrames(), options.summary).c_str(),
-             stdout);
+  std::fputs(frames.stats().summary(streamSeconds, keptCount, options.summary).c_str(), stdout);
   if (cut) {
     std::printf(
         "Kept %llu frames (%.4f s, --seconds %g in whole %.1f ms frames); %llu later frame(s), "
         "delivered before the stop took hold, are left out.\n",
-        static_cast<unsigned long long>(sink.frameLimit()), streamSeconds, options.seconds,
-        kFramePeriodSeconds * 1000.0,
-        static_cast<unsigned long long>(sink.frames() - sink.frameLimit()));
+        static_cast<unsigned long long>(frames.frameLimit()), streamSeconds, options.seconds,
+        kFramePeriodSeconds * 1000.0, static_cast<unsigned long long>(frames.framesLeftOut()));
   }
   std::fflush(stdout);
   for (const auto& path : kept) {
     std::fprintf(stderr, "bvhost: what was written is kept, readable, in %s\n", path.c_str());
   }
+  for (const auto& path : lost) {
+    std::fprintf(stderr,
+                 "bvhost: %s was deleted or replaced while recording; what it held is not on "
+                 "the disk, and its target was left as it was\n",
+                 path.c_str());
+  }
   if (failure) {
     std::rethrow_exception(failure);
   }
-  return exitCodeAfter(sink.stats(), !files.empty());
+  return exitCodeAfter(frames.stats(), !files.empty());
 }
 
 // Connects, streams and completes the files; `live`, when there is one,
 // gets the stream and is told how the run ended.
-int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveView* live) {
+int record(const RecordOptions& options, std::vector<OutputFile>& files,
+           std::vector<PartialFile>& partials, LiveView* live) {
   Plugin plugin(options.plugin, true);
   const EntryPoints& api = plugin.api();
 
@@ -333,19 +298,17 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveVie
   // From before connecting, which can take long: a stop asked for then still
   // leaves complete files instead of none or empty ones.
   StopSignals signals;
+  for (const auto& partial : partials) {
+    signals.addPartialFile(partial.path());
+  }
   require("bv_connect", connectWithTriggers(api, options.triggers));
   std::vector<ChannelInfo> channels;
-  std::vector<PartialFile> partials;
   std::vector<std::unique_ptr<SampleWriter>> writers;
   try {
     PluginConfiguration config(api);
     channels = channelLayout(config.record());
     if (live) {
       live->begin(viewSetup(info, config.record(), channels, files));
-    }
-    for (const auto& file : files) {
-      partials.emplace_back(file.finalPath);
-      signals.addPartialFile(partials.back().path());
     }
   } catch (...) {
     api.bv_disconnect();
@@ -363,20 +326,24 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveVie
   }
   try {
     for (std::size_t i = 0; i < files.size(); ++i) {
-      writers.push_back(openWriter(files[i].format, partials[i].path(), channels, info));
+      writers.push_back(openWriter(files[i].format, partials[i].descriptor(), partials[i].path(),
+                                   channels, info));
     }
   } catch (...) {
     api.bv_stop_streaming();
     api.bv_disconnect();
     throw;
   }
-  RecordingSink sink(channels, writers, framesFor(options.seconds), live ? live->tap() : nullptr);
-  std::exception_ptr failure = stream(api, sink, writers, streamStart, options.seconds);
-  const PluginResult stopped = api.bv_stop_streaming();
+  LiveTap* tap = live ? live->tap() : nullptr;
+  RecordingFrames frames(channels, writers, framesFor(options.seconds), tap);
+  RecordingSink sink(channels, frames);
+  std::exception_ptr failure =
+      stream(api, sink, frames, writers, partials, tap, streamStart, options.seconds);
   const double elapsed = secondsSince(streamStart);
+  const PluginResult stopped = api.bv_stop_streaming();
   if (!failure) {
     try {
-      for (int i = 0; i < kMaxDrainReads && sink.read(api) > 0; ++i) {
+      for (int i = 0; i < kMaxDrainReads && sink.read(api, secondsSince(streamStart)) > 0; ++i) {
       }
     } catch (...) {
       failure = std::current_exception();
@@ -384,16 +351,26 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files, LiveVie
   }
   api.bv_disconnect();
   signals.beginFinishing();
+  // What was read reaches the files whatever ended the run; frames lost on
+  // the way are judged only when the drain ran to its end.
+  try {
+    sink.finish(failure ? std::nullopt : std::optional<double>(elapsed));
+    frames.finish();
+  } catch (...) {
+    if (!failure) {
+      failure = std::current_exception();
+    }
+  }
   if (!live) {
-    return finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
+    return finishRecording(files, partials, writers, frames, failure, stopped, elapsed, options);
   }
   // The page learns the run is over only once the files are complete, and
   // learns how it ended.
-  ViewStatus last = viewStatus(sink, streamStart, options.seconds, false);
+  ViewStatus last = viewStatus(frames, streamStart, options.seconds, false);
   try {
     const int code =
-        finishRecording(files, partials, writers, sink, failure, stopped, elapsed, options);
-    last = viewStatus(sink, streamStart, options.seconds, false);
+        finishRecording(files, partials, writers, frames, failure, stopped, elapsed, options);
+    last = viewStatus(frames, streamStart, options.seconds, false);
     if (code == kExitRuleBroken) {
       last.failure = "the plug-in broke a rule while streaming; bvhost's summary says where";
     }
@@ -413,13 +390,14 @@ int runRecord(const RecordOptions& options) {
   // nothing and touches no file.
   std::vector<OutputFile> files = options.outputs;
   checkOutputs(files);
+  std::vector<PartialFile> partials = claimOutputs(files);
   if (!options.live.enabled) {
-    return record(options, files, nullptr);
+    return record(options, files, partials, nullptr);
   }
   // Listening comes next, so an address in use also costs nothing.
   LiveView live(options.live);
   try {
-    return record(options, files, &live);
+    return record(options, files, partials, &live);
   } catch (const std::exception& error) {
     // A run that failed before its end tells its pages why; a page left
     // waiting would look like a run still starting.

@@ -1,6 +1,7 @@
 // A destination for recorded samples. Blocks arrive per channel in the order
-// the plug-in delivered them; a channel's k-th block belongs to frame k of
-// the stream. Every call runs on the recording thread.
+// the plug-in delivered them, each with the frame of the stream it belongs
+// to, as the recording's one frame clock numbers it. Every call runs on the
+// recording thread.
 #pragma once
 
 #include <chrono>
@@ -10,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "annotation.h"
 #include "channel_layout.h"
-#include "silence_tracker.h"
 
 namespace bvhost {
 
@@ -32,10 +33,17 @@ class OutputError : public std::runtime_error {
 class SampleWriter {
  public:
   virtual ~SampleWriter() = default;
-  // The channel's next block; firstIndex is the plug-in's count of the
-  // channel's samples before it.
-  virtual void write(std::size_t channel, std::uint64_t firstIndex, const float* values,
-                     std::uint64_t count) = 0;
+  // The channel's block of frame `frame`; firstIndex is the plug-in's count
+  // of the channel's samples before it. A channel's frames come in order.
+  virtual void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+                     const float* values, std::uint64_t count) = 0;
+  // Frames `first` on, `count` of them, never reached bvhost: every
+  // channel's part of them is a gap, and no block for them follows.
+  virtual void skipFrames(std::uint64_t first, std::uint64_t count) = 0;
+  // A note for the recording's time line: a silence or frames lost. One
+  // that `begins` has no known end yet; the same onset and text come again
+  // with the duration once it ends.
+  virtual void annotate(const Annotation& annotation, bool begins) = 0;
   // Puts everything written so far on the disk, so a run killed now keeps
   // it; throws OutputError when the file could not take it (disk full, I/O
   // error). Called about once a second.
@@ -48,7 +56,11 @@ class SampleWriter {
   virtual const std::string& path() const = 0;
 };
 
-std::unique_ptr<SampleWriter> openWriter(OutputFormat format, const std::string& path,
+// Writes through `fd`, a new empty file open for reading and writing that the
+// caller keeps open for as long as the writer lives; the file is never
+// opened again by name, so nobody can swap another file in under it. `path`
+// names it in messages and places its companion files.
+std::unique_ptr<SampleWriter> openWriter(OutputFormat format, int fd, const std::string& path,
                                          const std::vector<ChannelInfo>& channels,
                                          const RecordingInfo& info);
 

@@ -28,27 +28,77 @@ StreamStats::StreamStats(const std::vector<ChannelInfo>& channels)
       sensorFrames_(sensorCount(channels)),
       silences_(sensorCount(channels)) {}
 
+std::string silenceText(std::size_t sensor) { return sensorLabel(sensor) + " no data"; }
+
+std::string lostFramesText(const LostSpan& span) {
+  return span.placeUncertain ? "frames lost, place uncertain" : "frames lost";
+}
+
+void StreamStats::noteClosed(std::size_t sensor, const Silence& silence) {
+  timeline_.push_back(
+      {{silence.onsetSeconds, silence.durationSeconds, silenceText(sensor)}, false});
+}
+
 void StreamStats::noteSensorFrame(std::size_t sensor) {
   SensorFrame& gathered = sensorFrames_[sensor];
   if (!gathered.gathering) {
     return;
   }
-  if (gathered.missingFrom < kFramePeriodSeconds) {
-    silences_.noteShortFrame(sensor, gathered.frame, gathered.missingFrom);
-  } else {
-    silences_.noteFullFrame(sensor);
-  }
   gathered.gathering = false;
+  if (gathered.missingFrom >= kFramePeriodSeconds) {
+    if (const auto closed = silences_.noteFullFrame(sensor)) {
+      noteClosed(sensor, *closed);
+    }
+    return;
+  }
+  const auto before = silences_.openOnset(sensor);
+  const auto closed = silences_.noteShortFrame(sensor, gathered.frame, gathered.missingFrom);
+  if (closed) {
+    noteClosed(sensor, *closed);
+  }
+  if (closed || !before) {
+    timeline_.push_back({{*silences_.openOnset(sensor), -1.0, silenceText(sensor)}, true});
+  }
 }
 
 void StreamStats::finish() {
   for (std::size_t sensor = 0; sensor < sensorFrames_.size(); ++sensor) {
     noteSensorFrame(sensor);
   }
-  silences_.closeAll();
+  for (const auto& [sensor, silence] : silences_.closeAll()) {
+    noteClosed(sensor, silence);
+  }
 }
 
-void StreamStats::add(std::size_t channel, const SampleBlock& block) {
+void StreamStats::noteLost(const LostSpan& span) {
+  for (std::size_t sensor = 0; sensor < sensorFrames_.size(); ++sensor) {
+    noteSensorFrame(sensor);
+  }
+  for (const auto& [sensor, silence] : silences_.closeAll()) {
+    noteClosed(sensor, silence);
+  }
+  lost_.push_back(span);
+  timeline_.push_back(
+      {{static_cast<double>(span.firstFrame) * kFramePeriodSeconds,
+        static_cast<double>(span.frames) * kFramePeriodSeconds, lostFramesText(span)},
+       false});
+}
+
+std::uint64_t StreamStats::lostFrames() const {
+  std::uint64_t frames = 0;
+  for (const auto& span : lost_) {
+    frames += span.frames;
+  }
+  return frames;
+}
+
+std::vector<StreamStats::TimelineNote> StreamStats::takeTimeline() {
+  std::vector<TimelineNote> taken;
+  taken.swap(timeline_);
+  return taken;
+}
+
+void StreamStats::add(std::size_t channel, std::uint64_t frame, const SampleBlock& block) {
   ChannelStats& stats = stats_[channel];
   if (block.firstIndex != stats.nextIndex) {
     ++stats.gaps;
@@ -65,11 +115,11 @@ void StreamStats::add(std::size_t channel, const SampleBlock& block) {
   // gathered from its channels' blocks and judged once the next one begins.
   if (info.samplesPerFrame > 0) {
     SensorFrame& gathered = sensorFrames_[info.componentIndex];
-    if (gathered.gathering && gathered.frame != stats.blocks) {
+    if (gathered.gathering && gathered.frame != frame) {
       noteSensorFrame(info.componentIndex);
     }
     if (!gathered.gathering) {
-      gathered = SensorFrame{stats.blocks, kFramePeriodSeconds, true};
+      gathered = SensorFrame{frame, kFramePeriodSeconds, true};
     }
     if (block.count < info.samplesPerFrame) {
       gathered.missingFrom =
@@ -231,6 +281,7 @@ std::string StreamStats::summary(double elapsedSeconds, std::uint64_t frames,
     }
   }
   text += silenceSummary();
+  text += lostSummary();
   if (totalGaps() > 0) {
     text += std::to_string(totalGaps()) + " gap(s) in firstIndex.\n";
   }
@@ -259,7 +310,28 @@ std::string StreamStats::silenceSummary() const {
     }
     text.back() = '\n';
   }
-  return total == 0 ? "Every sensor delivered every frame in full.\n" : text;
+  return total == 0 && lost_.empty() ? "Every sensor delivered every frame in full.\n" : text;
+}
+
+// One line a script can look for: "Frames lost: " and the count.
+std::string StreamStats::lostSummary() const {
+  if (lost_.empty()) {
+    return "";
+  }
+  char line[160];
+  std::snprintf(line, sizeof line, "Frames lost: %llu (%.4f s), before they reached bvhost:",
+                static_cast<unsigned long long>(lostFrames()),
+                static_cast<double>(lostFrames()) * kFramePeriodSeconds);
+  std::string text = line;
+  for (const auto& span : lost_) {
+    std::snprintf(line, sizeof line, " %.4f s for %.4f s%s;",
+                  static_cast<double>(span.firstFrame) * kFramePeriodSeconds,
+                  static_cast<double>(span.frames) * kFramePeriodSeconds,
+                  span.placeUncertain ? " (place uncertain)" : "");
+    text += line;
+  }
+  text.back() = '\n';
+  return text;
 }
 
 }  // namespace bvhost

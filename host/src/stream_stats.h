@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "annotation.h"
 #include "channel_layout.h"
 #include "silence_tracker.h"
 
@@ -30,12 +31,25 @@ struct ChannelStats {
   std::string firstGap;
 };
 
+// Frames of the stream that never reached bvhost, found from its clock.
+struct LostSpan {
+  std::uint64_t firstFrame = 0;
+  std::uint64_t frames = 0;
+  // The host was held up meanwhile, so the frames may have been lost at
+  // another place within the time it could not read.
+  bool placeUncertain = false;
+};
+
 class StreamStats {
  public:
   explicit StreamStats(const std::vector<ChannelInfo>& channels);
 
-  void add(std::size_t channel, const SampleBlock& block);
+  // The channel's block of frame `frame`; a channel's frames come in order.
+  void add(std::size_t channel, std::uint64_t frame, const SampleBlock& block);
   void noteUnknownBlock(const char* component, const char* channel);
+  // Frames that never came, before the next ones added: no sensor's silence
+  // runs across them, since nobody knows what the sensors did meanwhile.
+  void noteLost(const LostSpan& span);
 
   const ChannelStats& channel(std::size_t index) const { return stats_[index]; }
   std::uint64_t totalSamples() const { return total_; }
@@ -45,6 +59,19 @@ class StreamStats {
   // Ends every open silence, as at the end of a recording.
   void finish();
   const SilenceTracker& silences() const { return silences_; }
+  const std::vector<LostSpan>& lostSpans() const { return lost_; }
+  std::uint64_t lostFrames() const;
+
+  // What the files' time line gains, in the order it arose: silences as they
+  // begin (their end unknown yet) and as they end, and lost frames. A file
+  // journals a beginning at once, so a run killed during a long silence
+  // still marks it.
+  struct TimelineNote {
+    Annotation annotation;
+    bool begins = false;  // the duration is not known yet
+  };
+  std::vector<TimelineNote> takeTimeline();
+  bool timelinePending() const { return !timeline_.empty(); }
 
   // What is printed at the end of a recording.
   std::string summary(double elapsedSeconds, std::uint64_t frames,
@@ -69,8 +96,16 @@ class StreamStats {
   // there are none to show.
   std::string channelTable(double elapsedSeconds, bool onlyOff) const;
   std::string sensorTable(double elapsedSeconds) const;
+  void noteClosed(std::size_t sensor, const Silence& silence);
+  std::string lostSummary() const;
   std::vector<SensorFrame> sensorFrames_;
   SilenceTracker silences_;
+  std::vector<LostSpan> lost_;
+  std::vector<TimelineNote> timeline_;
 };
+
+// The files' texts for a sensor's silence and for frames lost upstream.
+std::string silenceText(std::size_t sensor);
+std::string lostFramesText(const LostSpan& span);
 
 }  // namespace bvhost

@@ -445,7 +445,7 @@ TEST(RecordWriteFailure, EndsLoudlyKeepsAReadableFileAndTheOldTarget) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_EQ(run.exitCode, 6) << run.err;
     EXPECT_THAT(run.err, HasSubstr("writing "));
-    EXPECT_THAT(run.err, HasSubstr(format == "csv" ? "File too large" : "failed"));
+    EXPECT_THAT(run.err, HasSubstr("failed: the file size limit of 307200 bytes (ulimit -f)"));
     EXPECT_THAT(run.err, HasSubstr("kept, readable, in "));
     EXPECT_THAT(run.out, Not(HasSubstr("Wrote")));
     EXPECT_EQ(readFile(target), "a recording from yesterday");

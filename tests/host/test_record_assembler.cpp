@@ -1,5 +1,5 @@
 // The record assembler on made-up frames: every sample lands in its own
-// frame's record, gaps stay in place and are annotated once per sensor.
+// frame's record, and gaps, a sensor's or lost frames', stay in place.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,14 +22,15 @@ RecordAssembler twoSensors() {
   return RecordAssembler({{0, 3, -100, 100}, {1, 3, -100, 100}, {1, 1, -100, 100}}, 2);
 }
 
-// One frame: each signal's block, values counting up from `base`.
+// Frame `base / 10`: each signal's block, values counting up from `base`.
 void addFrame(RecordAssembler& assembler, const std::vector<std::uint64_t>& counts, float base) {
+  const auto frame = static_cast<std::uint64_t>(base / 10);
   for (std::size_t s = 0; s < counts.size(); ++s) {
     std::vector<float> values(counts[s]);
     for (std::size_t i = 0; i < values.size(); ++i) {
       values[i] = base + static_cast<float>(s) + static_cast<float>(i) / 10.0f;
     }
-    assembler.add(s, values.data(), counts[s]);
+    assembler.add(s, frame, values.data(), counts[s]);
   }
 }
 
@@ -57,24 +58,30 @@ TEST(RecordAssembler, ADropoutStaysAGapInPlaceAndShiftsNothing) {
   // Sensor 2's samples after its silence sit in their own frame, not earlier.
   EXPECT_THAT(record(assembler, 3), ElementsAre(30, 30.1f, 30.2f, 31, 31.1f, 31.2f, 32));
   assembler.finish();
-  EXPECT_THAT(assembler.takeAnnotations(), ElementsAre(AnnotationIs(T, 2 * T, "S2 no data")));
   EXPECT_EQ(assembler.counts(1).filled, 6u);
-  ASSERT_EQ(assembler.silences().silences(1).size(), 1u);
-  EXPECT_THAT(assembler.silences().silences(0), IsEmpty());
+  // Silences are the recording's to annotate, once for every output.
+  EXPECT_THAT(assembler.takeAnnotations(), IsEmpty());
 }
 
-TEST(RecordAssembler, ASilenceIsOneAnnotationFromWhereTheFirstChannelRanOut) {
-  RecordAssembler assembler = twoSensors();
+// Frames lost upstream are written as gaps at once: nothing waits for them,
+// and the frames after them land in their own records.
+TEST(RecordAssembler, SkippedFramesAreGapsAndLaterFramesStayInPlace) {
+  RecordAssembler assembler({{0, 3, -1e4, 1e4}, {1, 3, -1e4, 1e4}, {1, 1, -1e4, 1e4}}, 2);
   addFrame(assembler, {3, 3, 1}, 0);
-  addFrame(assembler, {3, 1, 1}, 10);  // EMG runs out a third into the frame
-  addFrame(assembler, {3, 0, 0}, 20);
-  addFrame(assembler, {3, 3, 0}, 30);  // the ACC still silent
-  addFrame(assembler, {3, 3, 1}, 40);
-  addFrame(assembler, {3, 2, 1}, 50);  // a short frame after data: a new silence
-  assembler.finish();
-  EXPECT_THAT(assembler.takeAnnotations(),
-              ElementsAre(AnnotationIs(T + T / 3, 3 * T - T / 3, "S2 no data"),
-                          AnnotationIs(5 * T + 2 * T / 3, T / 3, "S2 no data")));
+  addFrame(assembler, {3, 3}, 10);  // frame 1 lacks the ACC when the loss is found
+  assembler.skip(2, 100);
+  EXPECT_EQ(assembler.readyRecords(), 102u);
+  addFrame(assembler, {3, 3, 1}, 1020);
+  EXPECT_EQ(assembler.readyRecords(), 103u);
+  EXPECT_THAT(record(assembler, 1), ElementsAre(10, 10.1f, 10.2f, 11, 11.1f, 11.2f, 0));
+  EXPECT_THAT(record(assembler, 50), ElementsAre(0, 0, 0, 0, 0, 0, 0));
+  EXPECT_THAT(record(assembler, 102),
+              ElementsAre(1020, 1020.1f, 1020.2f, 1021, 1021.1f, 1021.2f, 1022));
+  // A block for a frame already written is counted, never written twice.
+  const float late = 5;
+  assembler.add(2, 1, &late, 1);
+  EXPECT_EQ(assembler.counts(2).late, 1u);
+  EXPECT_EQ(assembler.counts(2).filled, 101u);
 }
 
 TEST(RecordAssembler, SamplesBeyondTheSlotAreCountedAndAnnotatedOnce) {
@@ -96,24 +103,22 @@ TEST(RecordAssembler, AChannelWithoutCallbacksHoldsRecordsBackOnlyForASecond) {
   const float values[3] = {1, 2, 3};
   const std::size_t frames = RecordAssembler::kMaxPendingRecords + 10;
   for (std::size_t frame = 0; frame < frames; ++frame) {
-    assembler.add(0, values, 3);
-    assembler.add(1, values, 3);  // signal 2 never called back
+    assembler.add(0, frame, values, 3);
+    assembler.add(1, frame, values, 3);  // signal 2 never called back
   }
   EXPECT_EQ(assembler.readyRecords(), frames - RecordAssembler::kMaxPendingRecords);
   // Its first block belongs to frame 0, already written: left out, counted.
-  assembler.add(2, values, 1);
+  assembler.add(2, 0, values, 1);
   EXPECT_EQ(assembler.counts(2).late, 1u);
   assembler.finish();
   EXPECT_EQ(assembler.readyRecords(), frames);
   EXPECT_EQ(assembler.counts(2).filled, frames);
-  EXPECT_THAT(assembler.takeAnnotations(),
-              ElementsAre(AnnotationIs(0.0, static_cast<double>(frames) * T, "S2 no data")));
 }
 
 TEST(RecordAssembler, ValuesOutsideTheRangeAreClippedAndCounted) {
   RecordAssembler assembler({{0, 3, -1, 1}}, 1);
   const float values[3] = {5.0f, std::numeric_limits<float>::quiet_NaN(), -0.5f};
-  assembler.add(0, values, 3);
+  assembler.add(0, 0, values, 3);
   EXPECT_THAT(record(assembler, 0), ElementsAre(1.0, RecordAssembler::kFillValue, -0.5));
   EXPECT_EQ(assembler.counts(0).clipped, 2u);
 }

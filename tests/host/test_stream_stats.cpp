@@ -23,9 +23,9 @@ SampleBlock block(std::uint64_t first, std::uint64_t count) {
 // missed: the summary lists that silence with its start and length.
 TEST(StreamStats, AnEmptyBlockIsNoIndexGapButASilence) {
   StreamStats stats(kChannels);
-  stats.add(0, block(0, 27));
-  stats.add(0, block(27, 0));
-  stats.add(0, block(27, 27));
+  stats.add(0, 0, block(0, 27));
+  stats.add(0, 1, block(27, 0));
+  stats.add(0, 2, block(27, 27));
   stats.finish();
   EXPECT_EQ(stats.totalGaps(), 0u);
   EXPECT_EQ(stats.channel(0).received, 54u);
@@ -39,9 +39,9 @@ TEST(StreamStats, AnEmptyBlockIsNoIndexGapButASilence) {
 
 TEST(StreamStats, SkippedAndRepeatedIndicesAreGaps) {
   StreamStats stats(kChannels);
-  stats.add(0, block(0, 27));
-  stats.add(0, block(28, 27));
-  stats.add(0, block(50, 27));
+  stats.add(0, 0, block(0, 27));
+  stats.add(0, 1, block(28, 27));
+  stats.add(0, 2, block(50, 27));
   EXPECT_EQ(stats.totalGaps(), 2u);
   stats.finish();
   const std::string summary = stats.summary(1.0, 3);
@@ -82,7 +82,7 @@ TEST(StreamStats, ManySensorsGetARowEachAndOnlyOffChannelsTheirOwn) {
       if (c == 0 && frame == 9) {
         count = 0;  // S1 EMG misses the last frame only
       }
-      stats.add(c, block(c == 8 && frame >= 5 ? 5 * perFrame : first, count));
+      stats.add(c, frame, block(c == 8 && frame >= 5 ? 5 * perFrame : first, count));
     }
   }
   stats.finish();
@@ -99,4 +99,21 @@ TEST(StreamStats, ManySensorsGetARowEachAndOnlyOffChannelsTheirOwn) {
   const std::string full = stats.summary(0.135, 10, SummaryDetail::Channels);
   EXPECT_THAT(full, ::testing::ContainsRegex("\nSensor 1 +EMG .* 243 +270 +-27 +0\n"));
   EXPECT_THAT(stats.summary(0.135, 10, SummaryDetail::Sensors), compact);
+}
+
+// A sensor's row adds up its channels: gaps in two of its channels are two,
+// whichever channel comes last.
+TEST(StreamStats, ASensorRowCountsTheGapsOfEveryChannel) {
+  const std::vector<ChannelInfo> channels = {{0, "A", "EMG", 9, 2000.0, 27},
+                                             {0, "A", "ACC", 2, 2.0 / 0.0135, 2},
+                                             {0, "A", "GYR", 13, 2.0 / 0.0135, 2}};
+  StreamStats stats(channels);
+  for (std::uint64_t frame = 0; frame < 3; ++frame) {
+    stats.add(0, frame, block(frame * 27 + (frame == 2 ? 1 : 0), 27));  // a gap
+    stats.add(1, frame, block(frame * 2 + (frame > 0 ? 5 : 0), 2));     // a gap
+    stats.add(2, frame, block(frame * 2, 2));
+  }
+  stats.finish();
+  EXPECT_THAT(stats.summary(3 * 0.0135, 3, SummaryDetail::Sensors),
+              ::testing::ContainsRegex("\nS1 +A +3 +93 +93 +\\+0 +2\n"));
 }
