@@ -17,6 +17,9 @@ packages+=(pkg-config libcpp-httplib-dev)
 packages+=(chromium)
 # make test: GoogleTest, and save2gdf, which reads recorded files back.
 packages+=(libgtest-dev libgmock-dev biosig-tools)
+# make test: strace, which shows that a finished recording reaches the disk
+# before it takes its name.
+packages+=(strace)
 # make test: an independent reader the recording tests judge files with, and
 # the README's way of reading a recording in Python.
 packages+=(python3-mne)
