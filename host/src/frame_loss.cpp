@@ -20,7 +20,8 @@ bool FrameLossDetector::onTime(double elapsedSeconds, std::uint64_t frames) cons
              kToleranceFrames;
 }
 
-std::uint64_t FrameLossDetector::check(double elapsedSeconds, std::uint64_t frames) {
+std::uint64_t FrameLossDetector::check(double elapsedSeconds, std::uint64_t frames,
+                                       double toleranceFrames) {
   double lag = elapsedSeconds / kFramePeriodSeconds - static_cast<double>(frames);
   // After a long stall the window may hold nothing recent; its newest entry
   // still tells where the device stood before it.
@@ -28,7 +29,7 @@ std::uint64_t FrameLossDetector::check(double elapsedSeconds, std::uint64_t fram
     window_.pop_front();
   }
   std::uint64_t lost = 0;
-  if (const auto expected = baseline(); expected && lag - *expected > kToleranceFrames) {
+  if (const auto expected = baseline(); expected && lag - *expected > toleranceFrames) {
     lost = static_cast<std::uint64_t>(std::llround(lag - *expected));
     lag -= static_cast<double>(lost);
   }

@@ -27,7 +27,11 @@ class FrameLossDetector {
   // began, with `frames` counted so far (lost ones included). Returns how
   // many frames are missing, 0 when none. The first call only learns where
   // the device stands: a device that starts a little late loses nothing.
-  std::uint64_t check(double elapsedSeconds, std::uint64_t frames);
+  // `toleranceFrames` may be wider where the moment is arbitrary, as at the
+  // end of a run, when a device that sends several frames at once may be
+  // in the middle of a batch.
+  std::uint64_t check(double elapsedSeconds, std::uint64_t frames,
+                      double toleranceFrames = kToleranceFrames);
 
   // Whether `frames` counted `elapsedSeconds` into the stream are on time,
   // so that none can be missing before the next ones. Before the first check

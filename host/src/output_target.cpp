@@ -294,7 +294,9 @@ PartialFile::PartialFile(const std::string& finalPath) : finalPath_(finalPath) {
   path_ = name;
   // Held for the whole run: repair and a second run on the same target see
   // that a recording is being written here.
-  int error = ::flock(fd_, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+  // Waited for, not tried: another run's check for a live recording may
+  // hold a shared lock on it for a moment.
+  int error = ::flock(fd_, LOCK_EX) == 0 ? 0 : errno;
   // mkstemps makes the file private (0600); a recording gets the
   // permissions any new file of the user would.
   if (error == 0 && ::fchmod(fd_, 0666 & ~currentUmask()) != 0) {

@@ -49,6 +49,8 @@ class PartialFile {
   // replaced by another file, so whatever is written would be lost.
   void checkInPlace() const;
   bool inPlace() const noexcept;
+  // Moved over its target, whatever followed.
+  bool committed() const noexcept { return state_ == State::kCommitted; }
 
   // Moves the file, flushed to disk, over its target. On failure throws
   // OutputError and the file stays under its temporary name, which the

@@ -142,8 +142,14 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink, Recording
   try {
     for (;;) {
       const auto before = Clock::now();
-      if (StopSignals::received() != 0 || before >= streamEnd ||
-          sink.frames() >= frames.frameLimit()) {
+      // A device running behind the host's clock (its start, its clock)
+      // is given that much longer for its last frame.
+      const auto end =
+          streamEnd == Clock::time_point::max()
+              ? streamEnd
+              : streamEnd + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(sink.expectedLagSeconds()));
+      if (StopSignals::received() != 0 || before >= end || sink.frames() >= frames.frameLimit()) {
         break;
       }
       const double beganSeconds = std::chrono::duration<double>(before - streamStart).count();
@@ -169,7 +175,7 @@ std::exception_ptr stream(const EntryPoints& api, RecordingSink& sink, Recording
       // A read that delivered is followed at once by the next, so a backlog
       // drains quickly.
       if (!delivered) {
-        sleepFor(std::min(pacing.nextRead(after), streamEnd) - after);
+        sleepFor(std::min(pacing.nextRead(after), end) - after);
       }
       if (tap != nullptr && tap->statusDue(after)) {
         tap->offerStatus(viewStatus(frames, streamStart, seconds, !writers.empty()), after);
@@ -231,7 +237,11 @@ int finishRecording(const std::vector<OutputFile>& files, std::vector<PartialFil
       // Whatever went wrong, what was recorded stays on the disk: a partial
       // file is removed only when nothing was recorded into it.
       partials[i].keep();
-      if (partials[i].inPlace()) {
+      if (partials[i].committed()) {
+        // In place already: only what followed the move (its folder's sync)
+        // failed, which the failure says.
+        wrote.push_back(files[i].path);
+      } else if (partials[i].inPlace()) {
         kept.push_back(partials[i].path() + " (" + partials[i].finalPath() + " left as it was)");
       } else {
         lost.push_back(partials[i].path());
@@ -354,7 +364,7 @@ int record(const RecordOptions& options, std::vector<OutputFile>& files,
   // What was read reaches the files whatever ended the run; frames lost on
   // the way are judged only when the drain ran to its end.
   try {
-    sink.finish(failure ? std::nullopt : std::optional<double>(elapsed));
+    sink.finish(!failure);
     frames.finish();
   } catch (...) {
     if (!failure) {

@@ -1,5 +1,7 @@
 #include "recording_sink.h"
 
+#include <algorithm>
+
 #include "results.h"
 
 namespace bvhost {
@@ -49,40 +51,65 @@ std::uint64_t RecordingSink::read(const EntryPoints& api, double elapsedSeconds)
 }
 
 void RecordingSink::caughtUp(double elapsedSeconds) {
+  lastCaughtUpSeconds_ = elapsedSeconds;
   // While nothing comes, frames may yet arrive late rather than be lost;
   // the shortfall is judged once frames flow again, or at the end.
-  if (frames() != judgedFrames_) {
-    judge(elapsedSeconds);
+  if (frames() == judgedFrames_ || (!held_.empty() && !settled(elapsedSeconds))) {
+    return;
   }
+  judge(elapsedSeconds, FrameLossDetector::kToleranceFrames);
 }
 
-void RecordingSink::finish(std::optional<double> stoppedSeconds) {
-  if (stoppedSeconds) {
-    judge(*stoppedSeconds);
+bool RecordingSink::settled(double elapsedSeconds) {
+  const double lag = elapsedSeconds / kFramePeriodSeconds - static_cast<double>(frames());
+  if (!settlingLag_ || lag < *settlingLag_ - 0.5) {
+    settlingLag_ = lag;
+    settlingSince_ = elapsedSeconds;
+    return false;
+  }
+  return elapsedSeconds - settlingSince_ >= kSettleSeconds;
+}
+
+void RecordingSink::finish(bool judgeLoss) {
+  if (judgeLoss && lastCaughtUpSeconds_) {
+    judge(*lastCaughtUpSeconds_, kTrailingToleranceFrames);
   } else {
     passHeld();
   }
 }
 
-void RecordingSink::judge(double elapsedSeconds) {
-  if (const std::uint64_t lost = loss_.check(elapsedSeconds, frames()); lost > 0) {
+double RecordingSink::expectedLagSeconds() const {
+  return std::max(0.0, loss_.baseline().value_or(0.0)) * kFramePeriodSeconds;
+}
+
+void RecordingSink::judge(double elapsedSeconds, double toleranceFrames) {
+  if (const std::uint64_t lost = loss_.check(elapsedSeconds, frames(), toleranceFrames); lost > 0) {
     frames_.insertLost(lost, heldUp_);
   }
   passHeld();
   heldUp_ = false;
+  settlingLag_.reset();
   judgedFrames_ = frames();
 }
 
 void RecordingSink::passHeld() {
-  for (const HeldBlock& held : held_) {
+  // Taken out first: should an output throw half-way, no block is passed on
+  // twice by a later call.
+  std::vector<HeldBlock> blocks;
+  std::vector<float> values;
+  blocks.swap(held_);
+  values.swap(heldValues_);
+  passedFrames_ = router_.frames();
+  for (const HeldBlock& held : blocks) {
     const SampleBlock block{held.firstIndex, 1,
-                            held.hasValues ? heldValues_.data() + held.valuesAt : nullptr,
-                            held.count};
+                            held.hasValues ? values.data() + held.valuesAt : nullptr, held.count};
     frames_.deliver(held.channel, block);
   }
-  held_.clear();
-  heldValues_.clear();
-  passedFrames_ = router_.frames();
+  // Their storage serves the next hold.
+  blocks.clear();
+  values.clear();
+  held_.swap(blocks);
+  heldValues_.swap(values);
 }
 
 }  // namespace bvhost

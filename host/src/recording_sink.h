@@ -26,6 +26,13 @@ class RecordingSink : public SampleHandler {
   // A pause between reads longer than this means the host was held up, so
   // frames found missing afterwards may have gone anywhere within it.
   static constexpr double kLongestSteadyPauseSeconds = 3 * kFramePeriodSeconds;
+  // A backlog may come in pieces, faster than real time, with reads that
+  // find nothing in between: a shortfall is judged only once it has stopped
+  // shrinking by more than half a frame for this long.
+  static constexpr double kSettleSeconds = 2 * kFramePeriodSeconds;
+  // At the end of a run the last read is at an arbitrary moment, perhaps in
+  // the middle of a device's batch of frames: only a wider shortfall counts.
+  static constexpr double kTrailingToleranceFrames = 8.0;
 
   RecordingSink(const std::vector<ChannelInfo>& channels, RecordingFrames& frames);
 
@@ -38,11 +45,15 @@ class RecordingSink : public SampleHandler {
   // the clock says are missing are put in place, and what was held is passed
   // on.
   void caughtUp(double elapsedSeconds);
-  // The drain after the stop found nothing more; the stop was asked for
-  // `stoppedSeconds` into the stream, so frames due by then that never came
-  // were lost. Without a time (a read failed, so the drain never ended),
-  // what was held is passed on as it stands.
-  void finish(std::optional<double> stoppedSeconds);
+  // The drain after the stop found nothing more. With `judgeLoss`, frames
+  // due by the last read of the stream that found nothing, and never come,
+  // were lost (a station that went quiet); without (a read failed, so the
+  // drain never ended), what was held is passed on as it stands.
+  void finish(bool judgeLoss);
+
+  // How far the device's frames run behind the host's clock when on time,
+  // as seen so far; a stream waits this much longer for its last frame.
+  double expectedLagSeconds() const;
 
   // Frames read so far, held ones and lost ones included.
   std::uint64_t frames() const { return frames_.frames() + heldFrames(); }
@@ -56,7 +67,8 @@ class RecordingSink : public SampleHandler {
     bool hasValues;
   };
   std::uint64_t heldFrames() const { return router_.frames() - passedFrames_; }
-  void judge(double elapsedSeconds);
+  bool settled(double elapsedSeconds);
+  void judge(double elapsedSeconds, double toleranceFrames);
   void passHeld();
 
   ChannelRouter router_;
@@ -67,8 +79,12 @@ class RecordingSink : public SampleHandler {
   std::uint64_t passedFrames_ = 0;  // router frames passed on
   std::uint64_t blocks_ = 0;
   std::uint64_t judgedFrames_ = 0;  // frames() when last judged
+  std::optional<double> lastCaughtUpSeconds_;
+  // While held frames settle: the least lag since, and when it was seen.
+  std::optional<double> settlingLag_;
+  double settlingSince_ = 0.0;
   double lastReadSeconds_ = -1.0;
-  bool heldUp_ = false;  // since the last read that found nothing
+  bool heldUp_ = false;   // since the last read that found nothing
   bool passing_ = false;  // this read's frames are on time: passed on at once
 };
 

@@ -202,8 +202,15 @@ StopSignals::StopSignals() {
 }
 
 StopSignals::~StopSignals() {
+  // After a stop the process only reports and exits; a signal now, however
+  // slow that exit, must not turn the first signal's code into a death by
+  // the second.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
   for (std::size_t i = 0; i < kStopSignalCount; ++i) {
-    sigaction(kStopSignals[i], &previous[i], nullptr);
+    const bool stopped = stopSignal != 0 && previous[i].sa_handler != SIG_IGN;
+    sigaction(kStopSignals[i], stopped ? &ignore : &previous[i], nullptr);
   }
   sigaction(SIGXFSZ, &previousFileSize, nullptr);
   partialList = nullptr;

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <deque>
 
 #include "frame_loss.h"
 #include "frame_period.h"
 #include "recording_frames.h"
+#include "recording_sink.h"
 
 using namespace bvhost;
 using ::testing::ElementsAre;
@@ -74,9 +77,9 @@ class NoteTaker : public SampleWriter {
     std::string text;
     bool begins;
   };
-  void write(std::size_t channel, std::uint64_t frame, std::uint64_t, const float*,
+  void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex, const float*,
              std::uint64_t count) override {
-    blocks.push_back({channel, frame, count});
+    blocks.push_back({channel, frame, count, firstIndex});
   }
   void skipFrames(std::uint64_t first, std::uint64_t count) override {
     skipped.push_back({first, count});
@@ -92,6 +95,7 @@ class NoteTaker : public SampleWriter {
     std::size_t channel;
     std::uint64_t frame;
     std::uint64_t count;
+    std::uint64_t firstIndex;
   };
   std::vector<Block> blocks;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> skipped;
@@ -143,4 +147,104 @@ TEST(RecordingFrames, LostFramesAreOneGapEverywhereAndSilencesBeginInTheJournal)
                                  "frames lost, place uncertain 14+6"));
   EXPECT_EQ(frames.stats().lostFrames(), 16u);
   EXPECT_THAT(frames.stats().summary(20 * T, 20), ::testing::HasSubstr("Frames lost: 16 "));
+}
+
+namespace {
+
+// A device as bv_read_samples shows it: frame k of one channel, 27 samples
+// whose firstIndex tells the frame, handed over in reads the test scripts.
+std::deque<std::uint64_t> waiting;  // frames the device holds, oldest first
+std::uint64_t deviceFrames = 0;     // made so far
+
+PluginResult readOne(SampleCallback callback) noexcept {
+  if (!waiting.empty()) {
+    static float values[27] = {};
+    const SampleBlock block{waiting.front() * 27, 1, values, 27};
+    waiting.pop_front();
+    callback("A", "EMG", &block);
+  }
+  return PluginResult{0, nullptr};
+}
+
+// The device makes every frame due by `t`; it keeps at most `backlog`.
+void makeFramesUntil(double t, std::size_t backlog) {
+  while (static_cast<double>(deviceFrames + 1) * T <= t) {
+    waiting.push_back(deviceFrames++);
+    if (waiting.size() > backlog) {
+      waiting.pop_front();
+    }
+  }
+}
+
+struct Outcome {
+  std::vector<NoteTaker::Block> blocks;
+  std::vector<LostSpan> lost;
+};
+
+// Reads as bvhost's loop does, with a hold-up of 3 s at 2 s, after which
+// the backlog comes 4 frames a period, not at once.
+Outcome holdUpThenSlowBacklog(std::size_t backlog) {
+  const std::vector<ChannelInfo> channels = {{0, "A", "EMG", 9, 2000.0, 27}};
+  waiting.clear();
+  deviceFrames = 0;
+  EntryPoints api{};
+  api.bv_read_samples = &readOne;
+  std::vector<std::unique_ptr<SampleWriter>> writers;
+  writers.push_back(std::make_unique<NoteTaker>());
+  RecordingFrames frames(channels, writers, 1000, nullptr);
+  RecordingSink sink(channels, frames);
+  double t = 1.0;
+  makeFramesUntil(t, backlog);
+  while (t < 8.0) {
+    if (t > 2.0 && t < 5.0) {
+      t = 5.0;  // held up: no read for 3 s
+    }
+    makeFramesUntil(t, backlog);
+    // After the hold-up the link hands over at most a frame a quarter period.
+    const bool slow = t >= 5.0 && t < 6.5;
+    std::size_t delivered = 0;
+    while (sink.read(api, t) > 0) {
+      ++delivered;
+      if (slow && delivered == 1) {
+        break;
+      }
+    }
+    if (delivered == 0 || !slow) {
+      sink.caughtUp(t);
+    }
+    t += slow ? T / 4 : T;
+    if (slow && delivered == 1) {
+      sink.caughtUp(t);  // a read in between finds nothing yet
+    }
+  }
+  sink.finish(true);
+  frames.finish();
+  return {static_cast<NoteTaker&>(*writers.front()).blocks, frames.stats().lostSpans()};
+}
+
+}  // namespace
+
+// A backlog that comes in pieces after a hold-up, with reads that find
+// nothing in between, is late, not lost: every frame stays in its place.
+TEST(RecordingSink, ABacklogThatComesInPiecesIsNoLoss) {
+  const Outcome run = holdUpThenSlowBacklog(1000);
+  EXPECT_TRUE(run.lost.empty());
+  ASSERT_GT(run.blocks.size(), 500u);
+  for (const auto& block : run.blocks) {
+    ASSERT_EQ(block.frame, block.firstIndex / 27);
+  }
+}
+
+// The same with a backlog of 100 frames: the 122 it dropped are one gap,
+// and every frame after sits within two of its true place.
+TEST(RecordingSink, FramesTheBacklogDroppedAreAGapBeforeTheOnesItKept) {
+  const Outcome run = holdUpThenSlowBacklog(100);
+  ASSERT_EQ(run.lost.size(), 1u);
+  EXPECT_NEAR(static_cast<double>(run.lost[0].frames), 122.0, 2.0);
+  EXPECT_TRUE(run.lost[0].placeUncertain);
+  for (const auto& block : run.blocks) {
+    ASSERT_LE(std::llabs(static_cast<long long>(block.frame) -
+                         static_cast<long long>(block.firstIndex / 27)),
+              2);
+  }
 }
