@@ -1,15 +1,25 @@
 # The few commands a person types; everything else lives in CMakePresets.json.
-.PHONY: all packages configure build test demo clean format
+.PHONY: all packages demo-packages configure build test demo clean format
 
 all: build
 
 # The Debian packages the build and the tests need; a quick no-op when all
-# are present.
+# are present. The demo asks only for what it builds with.
 packages:
 	scripts/install-packages.sh
 
+demo-packages:
+	scripts/install-packages.sh demo
+
+# A checkout copied or moved keeps build trees whose CMakeCache.txt names the
+# old folder, which CMake refuses ("CMakeCache.txt directory ... is
+# different"); such a tree is configured afresh, and a tree that is ours is
+# configured as usual. $(call fresh,PRESET)
+fresh = $(if $(wildcard build/$(1)/CMakeCache.txt),$(shell [ "$$(sed -n \
+	's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' build/$(1)/CMakeCache.txt)" -ef build/$(1) ] || echo --fresh))
+
 configure: packages
-	cmake --preset default
+	cmake --preset default $(call fresh,default)
 
 build: configure
 	cmake --build --preset default
@@ -20,7 +30,8 @@ test: build
 # Five seconds from the simulated base station into BDF+ and CSV, then the
 # per-channel summary. Only what the recording runs is built, so a first demo
 # does not wait for every test binary.
-demo: configure
+demo: demo-packages
+	cmake --preset default $(call fresh,default)
 	cmake --build --preset default --target bvhost kessra_plugin OrvaneAPI_Interop
 	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
 		--seconds 5 --out build/demo.bdf --out build/demo.csv
@@ -29,7 +40,7 @@ demo: configure
 # in build/release/package/.
 .PHONY: package
 package: packages
-	cmake --preset release
+	cmake --preset release $(call fresh,release)
 	cmake --build --preset release --target bvhost kessra_plugin OrvaneAPI_Interop
 	cd build/release && cpack --config CPackConfig.cmake
 	@ls build/release/package/*.deb
@@ -45,10 +56,10 @@ clean:
 # second thread runs under ThreadSanitizer.
 .PHONY: check fuzz bench mutation
 check: packages
-	cmake --preset asan
+	cmake --preset asan $(call fresh,asan)
 	cmake --build --preset asan
 	ctest --preset asan
-	cmake --preset tsan
+	cmake --preset tsan $(call fresh,tsan)
 	cmake --build --preset tsan
 	ctest --preset tsan
 
@@ -58,7 +69,7 @@ FUZZ_SECONDS ?= 600
 # The file readers of bvhost repair are small; a minute covers them well.
 FUZZ_EDF_SECONDS ?= 60
 fuzz: packages
-	cmake --preset fuzz
+	cmake --preset fuzz $(call fresh,fuzz)
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus
 	build/fuzz/bin/kessra_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
@@ -69,7 +80,7 @@ fuzz: packages
 
 # Optimised build, then every benchmark.
 bench: packages
-	cmake --preset bench
+	cmake --preset bench $(call fresh,bench)
 	cmake --build --preset bench
 	build/bench/bin/kessra_bench
 

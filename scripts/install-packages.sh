@@ -1,34 +1,74 @@
 #!/usr/bin/env bash
-# The one list of Debian packages this project needs. `make demo`, `make test`
-# and .ci/run call this first; when everything is present it only asks dpkg
-# and returns, so calling it on every make costs well under a second.
+# The one list of Debian packages this project needs, each marked with what
+# needs it. `make demo` installs the demo's packages alone; `make test`, the
+# other make targets and .ci/run install them all. When everything asked for
+# is present it only asks dpkg and returns, so calling it on every make costs
+# well under a second.
+#
+#   scripts/install-packages.sh [demo|all] [--list]
+#
+# demo: what `make demo` configures and builds with. all (the default): that,
+# and what `make test`, `make check`, `make fuzz`, `make bench` and `make
+# package` need. --list prints the chosen packages, one a line, and installs
+# nothing.
 set -euo pipefail
 
-# Each group says why it is needed; a fresh Debian 12 image of our kind has
-# the compilers, CMake, Ninja, GoogleTest and Google Benchmark but not EDFlib,
-# biosig-tools or MNE-Python.
+usage() {
+  echo "usage: $0 [demo|all] [--list]" >&2
+  exit 2
+}
+
+selection=all
+list=false
+for argument in "$@"; do
+  case "$argument" in
+    demo | all) selection=$argument ;;
+    --list) list=true ;;
+    *) usage ;;
+  esac
+done
+
+# need GROUP PACKAGE...: GROUP is demo (make demo needs it, and so does
+# everything else) or test (make test and the developer targets only).
+# A fresh Debian 12 image of our kind has the compilers, CMake, Ninja,
+# GoogleTest and Google Benchmark but not EDFlib, biosig-tools or MNE-Python.
 packages=()
+need() {
+  local group=$1
+  shift
+  if [ "$group" = demo ] || [ "$selection" = all ]; then
+    packages+=("$@")
+  fi
+}
 # Configure and build: bvhost writes EDF+/BDF+ through EDFlib.
-packages+=(cmake ninja-build g++ make binutils libedf-dev)
+need demo cmake ninja-build g++ make binutils libedf-dev
 # Build: bvhost's live view serves its page through cpp-httplib, found with
 # pkg-config.
-packages+=(pkg-config libcpp-httplib-dev)
+need demo pkg-config libcpp-httplib-dev
+# Configure: the default preset finds GoogleTest even when only the demo's
+# targets are built; make test builds against it.
+need demo libgtest-dev libgmock-dev
 # make test: the live view's test drives a headless Chromium.
-packages+=(chromium)
-# make test: GoogleTest, and save2gdf, which reads recorded files back.
-packages+=(libgtest-dev libgmock-dev biosig-tools)
+need test chromium
+# make test: save2gdf, which reads recorded files back.
+need test biosig-tools
 # make test: strace, which shows that a finished recording reaches the disk
 # before it takes its name.
-packages+=(strace)
+need test strace
 # make test: an independent reader the recording tests judge files with, and
 # the README's way of reading a recording in Python.
-packages+=(python3-mne)
+need test python3-mne
 # make check and make fuzz: clang with its sanitizer runtimes and libFuzzer.
-packages+=(clang libclang-rt-14-dev)
+need test clang libclang-rt-14-dev
 # make bench, which CI does not run, but a developer's machine should have.
-packages+=(libbenchmark-dev)
+need test libbenchmark-dev
 # make package: dpkg-shlibdeps works out the .deb's library dependencies.
-packages+=(dpkg-dev)
+need test dpkg-dev
+
+if $list; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 # One dpkg-query for the whole list: a package it does not know is simply
 # absent from its answer.
