@@ -18,7 +18,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kessra)
 set(CPACK_PACKAGE_VENDOR "Kessra plug-in team")
 set(CPACK_PACKAGE_CONTACT "Kessra plug-in team <kessra@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Orvane Kessra EMG device plug-in and the bvhost recorder")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
@@ -45,8 +44,19 @@ endif()
 set(CPACK_DEBIAN_KESSRA_PACKAGE_SUGGESTS kessra-simulator)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_SIMULATOR_DEPENDS kessra)
-set(CPACK_COMPONENT_KESSRA_DESCRIPTION
-  "libkessra_plugin.so in /usr/lib/kessra, bvhost, and kessra_plugin.h.\n The plug-in needs the maker's libOrvaneAPI_Interop.so beside it in\n /usr/lib/kessra, or the kessra-simulator package.")
-set(CPACK_COMPONENT_SIMULATOR_DESCRIPTION
-  "A simulated Orvane base station as libOrvaneAPI_Interop.so.\n Installed beside the plug-in for demonstrations and tests; a lab with\n the maker's library uses that instead.")
+# Each package's own description, its first line the one-line summary apt
+# shows. No package-wide summary is set: CPack would put that one above both.
+# CPack indents every further line itself, so none starts with a space here.
+set(CPACK_DEBIAN_KESSRA_DESCRIPTION [=[Orvane Kessra EMG device plug-in and the bvhost recorder
+libkessra_plugin.so brings the Orvane Kessra, a wireless EMG sensor system,
+into a data-acquisition host. bvhost, the reference host, loads it, validates
+it and records its streams to EDF+, BDF+ or CSV; kessra_plugin.h is the
+header for host authors.
+The plug-in needs the maker's libOrvaneAPI_Interop.so beside it in
+/usr/lib/kessra; the kessra-simulator package puts a simulated one there.]=])
+set(CPACK_DEBIAN_SIMULATOR_DESCRIPTION [=[Simulated Orvane base station for the Kessra plug-in
+A stand-in for the maker's libOrvaneAPI_Interop.so: a simulated base station
+with four paired sensors by default, installed beside the plug-in in
+/usr/lib/kessra for demonstrations and tests without the hardware. A lab
+with the maker's library puts that there instead of installing this package.]=])
 include(CPack)

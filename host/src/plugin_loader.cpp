@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <filesystem>
+#include <string_view>
 
 #include "exit_codes.h"
 
@@ -18,6 +19,37 @@ int LoadError::exitCode() const {
       return kExitNotAPlugin;
   }
   return kExitCannotLoad;
+}
+
+std::string missingLibraryHint(const std::string& pluginPath, const std::string& reason) {
+  // glibc names a dependency it cannot find by its DT_NEEDED name, without a
+  // folder, and nothing more: a lab that installed the plug-in without the
+  // simulator is left to guess where the maker's library belongs.
+  constexpr std::string_view cannotOpen = ": cannot open shared object file";
+  const auto end = reason.find(cannotOpen);
+  if (end == std::string::npos || end == 0) {
+    return {};
+  }
+  const std::string library = reason.substr(0, end);
+  if (library.find('/') != std::string::npos) {
+    return {};
+  }
+  std::error_code error;
+  auto folder = std::filesystem::path(pluginPath).parent_path();
+  if (const auto absolute = std::filesystem::absolute(folder, error); !error) {
+    folder = absolute.lexically_normal();
+  }
+  const auto shown = folder.empty() ? std::string("./") : (folder / "").string();
+  std::string hint =
+      "\n" + library +
+      " is missing. A library the plug-in brings with it belongs in its own folder, " + shown +
+      ", where a plug-in linked with RUNPATH $ORIGIN finds it.";
+  if (library == "libOrvaneAPI_Interop.so") {
+    hint += "\nPut the maker's libOrvaneAPI_Interop.so in " + shown +
+            "; to run without the hardware, the kessra-simulator package (or the simulator "
+            "component of cmake --install) puts a simulated stand-in there.";
+  }
+  return hint;
 }
 
 std::string pathForDlopen(const std::string& path) {
@@ -37,7 +69,8 @@ Plugin::Plugin(const std::string& path, bool requireAll) : path_(path) {
   if (handle_ == nullptr) {
     const char* reason = dlerror();
     throw LoadError(LoadError::Kind::NotLoadable,
-                    "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown reason"));
+                    "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown reason") +
+                        (reason != nullptr ? missingLibraryHint(path, reason) : std::string()));
   }
   int found = 0;
 #define BVHOST_LOOK_UP(name)                                                \

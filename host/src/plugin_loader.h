@@ -43,6 +43,11 @@ class Plugin {
   std::vector<std::string> missing_;
 };
 
+// Where a library that dlopen reports missing (`reason`, dlerror's text) must
+// go for the plug-in at pluginPath to load, on lines of their own; empty when
+// the reason is another.
+std::string missingLibraryHint(const std::string& pluginPath, const std::string& reason);
+
 // dlopen accepts a bare name and then searches the library path; a host given
 // a file must load exactly that file.
 std::string pathForDlopen(const std::string& path);

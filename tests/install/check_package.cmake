@@ -20,6 +20,7 @@ endif()
 
 run_checked(dpkg-deb --field ${plugin_deb} Depends)
 expect("${output}" "libedf1" "kessra does not depend on EDFlib's runtime")
+expect("${output}" "libcpp-httplib" "kessra does not depend on cpp-httplib's runtime")
 expect("${output}" "libstdc\\+\\+6" "kessra does not depend on the C++ runtime")
 run_checked(dpkg-deb --contents ${plugin_deb})
 foreach(path usr/bin/bvhost usr/include/kessra_plugin.h usr/lib/kessra/libkessra_plugin.so
@@ -35,4 +36,24 @@ expect("${output}" "kessra \\(= " "kessra-simulator does not depend on the plug-
 run_checked(dpkg-deb --contents ${simulator_deb})
 expect("${output}" " \\./usr/lib/kessra/libOrvaneAPI_Interop\\.so\n"
   "kessra-simulator does not put the interop library beside the plug-in")
+
+# What apt shows: each package's own one-line summary, and a long
+# description whose lines carry the one space Debian's format puts before
+# them, never two (which apt would show as preformatted text).
+set(summaries)
+foreach(deb IN ITEMS ${plugin_deb} ${simulator_deb})
+  run_checked(dpkg-deb --field ${deb} Description)
+  string(REGEX MATCH "^[^\n]*" summary "${output}")
+  if(output MATCHES "\n  " OR NOT output MATCHES "\n [^ ]")
+    message(FATAL_ERROR "${deb}: a long description line starts with other than one space:\n${output}")
+  endif()
+  list(APPEND summaries "${summary}")
+endforeach()
+list(GET summaries 0 plugin_summary)
+list(GET summaries 1 simulator_summary)
+expect("${plugin_summary}" "plug-in" "kessra's summary does not name the plug-in")
+expect("${simulator_summary}" "[Ss]imulat" "kessra-simulator's summary does not say it is a simulator")
+if(plugin_summary STREQUAL simulator_summary)
+  message(FATAL_ERROR "both packages have the one summary: ${plugin_summary}")
+endif()
 file(REMOVE_RECURSE ${STAGE_DIR})
