@@ -102,7 +102,33 @@ typedef struct Setting {
 /* A read-only fact about a component; same layout and ownership as Setting. */
 typedef Setting Property;
 
-/* One channel of a component; name is owned by the enclosing Configuration. */
+/* Values of ChannelDescription.unit, the host's unit enumeration. Each comment
+ * gives the device's unit text that yields the code, then the unit as a
+ * recording writes it. The device's texts match only exactly, letter case
+ * included; any other text, the empty one too, yields BV_UNIT_OTHER. No text
+ * yields the three reserved codes, so this plug-in never reports them. */
+typedef enum ChannelUnit {
+  BV_UNIT_METERS = 0,              /* "METERS": m */
+  BV_UNIT_RESERVED_1 = 1,          /* no text */
+  BV_UNIT_DEGREES = 2,             /* "DEGS": deg, an angle */
+  BV_UNIT_NEWTONS = 3,             /* "N": N */
+  BV_UNIT_G = 4,                   /* "G": g, acceleration in standard gravity */
+  BV_UNIT_MICROTESLA = 5,          /* "MICROTESLA": uT */
+  BV_UNIT_METERS_PER_SECOND = 6,   /* "METERS_SECOND": m/s */
+  BV_UNIT_NEWTON_METERS = 7,       /* "Nm": Nm, a torque */
+  BV_UNIT_VOLTS = 8,               /* "VOLTS": V */
+  BV_UNIT_MILLIVOLTS = 9,          /* "MILLIVOLTS": mV */
+  BV_UNIT_RESERVED_10 = 10,        /* no text */
+  BV_UNIT_BEATS_PER_MINUTE = 11,   /* "BPM": bpm */
+  BV_UNIT_CELSIUS = 12,            /* "Celsius": degC */
+  BV_UNIT_DEGREES_PER_SECOND = 13, /* "DEG_S": deg/s, an angular rate */
+  BV_UNIT_WATTS = 14,              /* "WATTS": W */
+  BV_UNIT_RESERVED_15 = 15,        /* no text */
+  BV_UNIT_OTHER = 16               /* any other text: no unit a recording can name */
+} ChannelUnit;
+
+/* One channel of a component; name is owned by the enclosing Configuration.
+ * unit holds a ChannelUnit value. */
 typedef struct ChannelDescription {
   StringRef name;
   int32_t kind;
@@ -237,6 +263,7 @@ BV_STATIC_ASSERT(sizeof(SampleBlock) == 32 && offsetof(SampleBlock, kind) == 8 &
                      offsetof(SampleBlock, values) == 16 && offsetof(SampleBlock, count) == 24,
                  "SampleBlock layout");
 BV_STATIC_ASSERT(sizeof(PluginState) == 4, "PluginState is 32-bit");
+BV_STATIC_ASSERT(sizeof(ChannelUnit) == 4, "ChannelUnit is 32-bit");
 #endif
 
 #ifdef __cplusplus

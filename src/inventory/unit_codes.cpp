@@ -6,11 +6,21 @@ namespace kessra {
 
 namespace {
 
-// Codes 1, 10 and 15 exist in the host's enumeration but no text maps to them.
+// The reserved codes exist in the host's enumeration but no text maps to them.
 constexpr std::pair<std::string_view, UnitCode> kUnitTable[] = {
-    {"METERS", 0},        {"DEGS", 2},   {"N", 3},      {"G", 4},          {"MICROTESLA", 5},
-    {"METERS_SECOND", 6}, {"Nm", 7},     {"VOLTS", 8},  {"MILLIVOLTS", 9}, {"BPM", 11},
-    {"Celsius", 12},      {"DEG_S", 13}, {"WATTS", 14},
+    {"METERS", BV_UNIT_METERS},
+    {"DEGS", BV_UNIT_DEGREES},
+    {"N", BV_UNIT_NEWTONS},
+    {"G", BV_UNIT_G},
+    {"MICROTESLA", BV_UNIT_MICROTESLA},
+    {"METERS_SECOND", BV_UNIT_METERS_PER_SECOND},
+    {"Nm", BV_UNIT_NEWTON_METERS},
+    {"VOLTS", BV_UNIT_VOLTS},
+    {"MILLIVOLTS", BV_UNIT_MILLIVOLTS},
+    {"BPM", BV_UNIT_BEATS_PER_MINUTE},
+    {"Celsius", BV_UNIT_CELSIUS},
+    {"DEG_S", BV_UNIT_DEGREES_PER_SECOND},
+    {"WATTS", BV_UNIT_WATTS},
 };
 
 }  // namespace

@@ -13,7 +13,8 @@ static void sink(const char* component, const char* channel, const SampleBlock* 
 int main(void) {
   Configuration config = {0, 0, 0, 0};
   Property property = {{0, 0}, true, {BV_VALUE_KIND_TEXT, {0, 0}}, {0, {0, 0}}, {0, 0}};
-  ChannelDescription channel = {{0, 0}, 1, 9, 2000.0f};
+  ChannelDescription channel = {{0, 0}, 1, BV_UNIT_MILLIVOLTS, 2000.0f};
+  ChannelUnit unit = BV_UNIT_OTHER;
   ComponentDescription component = {1, {0, 0}, &channel, 1, &property, 1};
   Action action = {{"Scan", 4}, 0, 0};
   SampleCallback callback = sink;
@@ -28,5 +29,6 @@ int main(void) {
   (void)version;
   (void)list;
   (void)state;
+  (void)unit;
   return bv_read_samples(callback).code;
 }
