@@ -37,7 +37,7 @@ file(WRITE ${STAGE_DIR}/uses_header.c "#include <kessra_plugin.h>\nint main(void
 run_checked(${C_COMPILER} -std=c11 -Wall -Werror -fsyntax-only -I${full}/include ${STAGE_DIR}/uses_header.c)
 
 # A lab's install: the plug-in without the simulator, which the maker's
-# library replaces. Until it is there, loading must fail naming it.
+# library replaces. Until it is there, loading must fail naming it,
 set(lab ${STAGE_DIR}/lab)
 run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${lab} --component kessra)
 if(EXISTS ${lab}/lib/kessra/libOrvaneAPI_Interop.so)
@@ -47,6 +47,11 @@ execute_process(COMMAND ${lab}/bin/bvhost info ${lab}/lib/kessra/libkessra_plugi
   RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(code EQUAL 0 OR NOT err MATCHES "libOrvaneAPI_Interop.so")
   message(FATAL_ERROR "plug-in loaded without an interop library beside it (${code}):\n${out}${err}")
+endif()
+# and the folder it belongs in, where the simulator then goes.
+string(FIND "${err}" "libOrvaneAPI_Interop.so in ${lab}/lib/kessra/;" where)
+if(where EQUAL -1 OR NOT err MATCHES "kessra-simulator")
+  message(FATAL_ERROR "the failure does not say where the interop library goes:\n${err}")
 endif()
 run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${lab} --component simulator)
 run_checked(${lab}/bin/bvhost info ${lab}/lib/kessra/libkessra_plugin.so)
