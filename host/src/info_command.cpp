@@ -62,7 +62,7 @@ void printComponents(const Configuration& config) {
       const ChannelDescription& channel = component.channels[k];
       const std::string channelName(view(channel.name));
       std::printf("     %-12s %-12s %10.2f %14llu\n", channelName.c_str(),
-                  unitName(channel.unit).c_str(), static_cast<double>(channel.rate),
+                  unitLabel(channel.unit).c_str(), static_cast<double>(channel.rate),
                   static_cast<unsigned long long>(samplesPerFrame(channel.rate)));
     }
   }

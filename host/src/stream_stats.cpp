@@ -190,7 +190,7 @@ std::string StreamStats::channelTable(double elapsedSeconds, bool onlyOff) const
     const long long expected = expectedSamples(info, elapsedSeconds);
     const long long diff = static_cast<long long>(stats.received) - expected;
     std::snprintf(line, sizeof line, "%-*s  %-*s  %-10s  %9.2f  %9llu  %9lld  %+6lld  %4llu\n", cw,
-                  info.component.c_str(), hw, info.channel.c_str(), unitName(info.unit).c_str(),
+                  info.component.c_str(), hw, info.channel.c_str(), edfDimension(info.unit).c_str(),
                   info.rate, static_cast<unsigned long long>(stats.received), expected, diff,
                   static_cast<unsigned long long>(stats.gaps));
     rows += line;

@@ -2,7 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "stream_stats.h"
+#include "units.h"
 
 using namespace bvhost;
 using ::testing::HasSubstr;
@@ -116,4 +120,52 @@ TEST(StreamStats, ASensorRowCountsTheGapsOfEveryChannel) {
   stats.finish();
   EXPECT_THAT(stats.summary(3 * 0.0135, 3, SummaryDetail::Sensors),
               ::testing::ContainsRegex("\nS1 +A +3 +93 +93 +\\+0 +2\n"));
+}
+
+// The unit column says what the files say, read at the header's column the
+// way a person reads the table: blank where no file names a unit.
+TEST(StreamStats, TheUnitColumnWritesTheUnitAsTheFilesDo) {
+  const std::vector<ChannelInfo> channels = {{0, "A", "EMG", 9, 2000.0, 27},
+                                             {0, "A", "ACC", 4, 2.0 / 0.0135, 2},
+                                             {0, "A", "GYR", 13, 2.0 / 0.0135, 2},
+                                             {0, "A", "ODD", 16, 2.0 / 0.0135, 2},
+                                             {0, "A", "FAR", 99, 2.0 / 0.0135, 2}};
+  StreamStats stats(channels);
+  stats.add(0, 0, block(0, 27));
+  stats.add(1, 0, block(0, 2));
+  stats.add(2, 0, block(0, 2));
+  stats.add(3, 0, block(0, 2));
+  stats.add(4, 0, block(0, 2));
+  stats.finish();
+  std::istringstream table(stats.summary(0.0135, 1, SummaryDetail::Channels));
+  std::map<std::string, std::string> units;
+  std::size_t column = std::string::npos;
+  for (std::string line; std::getline(table, line);) {
+    if (line.rfind("component ", 0) == 0) {
+      column = line.find(" unit ") + 1;
+    } else if (column != std::string::npos && line.rfind("A ", 0) == 0) {
+      std::istringstream fields(line.substr(0, column));
+      std::string component;
+      std::string channel;
+      fields >> component >> channel;
+      std::string unit = line.substr(column, 10);
+      unit.erase(unit.find_last_not_of(' ') + 1);
+      units[channel] = unit;
+    }
+  }
+  const std::map<std::string, std::string> expected = {
+      {"EMG", "mV"}, {"ACC", "g"}, {"GYR", "deg/s"}, {"ODD", ""}, {"FAR", ""}};
+  EXPECT_EQ(units, expected);
+}
+
+// The label `bvhost info` prints: the file's unit and, beside it, the code a
+// host author looks up among the header's constants.
+TEST(Units, LabelGivesTheFileUnitAndTheCode) {
+  EXPECT_EQ(unitLabel(9), "mV (9)");
+  EXPECT_EQ(unitLabel(4), "g (4)");
+  EXPECT_EQ(unitLabel(13), "deg/s (13)");
+  EXPECT_EQ(unitLabel(12), "degC (12)");
+  for (const int code : {1, 10, 15, 16, 17, -1}) {
+    EXPECT_EQ(unitLabel(code), "(" + std::to_string(code) + ")");
+  }
 }

@@ -8,6 +8,7 @@
 #include "checks.h"
 #include "configuration.h"
 #include "frame_period.h"
+#include "kessra_plugin.h"
 #include "results.h"
 
 namespace bvhost {
@@ -100,8 +101,9 @@ void checkTree(const Configuration& config, const std::string& when) {
       expect(channel.rate >= 0.0f && channel.rate < 1.0e7f,
              channelWhat + " has rate " + std::to_string(channel.rate));
       expectWholeSamplesPerFrame(channel.rate, channelWhat);
-      expect(channel.unit >= 0 && channel.unit <= 16,
-             channelWhat + " has unit code " + std::to_string(channel.unit) + ", outside 0 to 16");
+      expect(channel.unit >= BV_UNIT_METERS && channel.unit <= BV_UNIT_OTHER,
+             channelWhat + " has unit code " + std::to_string(channel.unit) + ", outside " +
+                 std::to_string(BV_UNIT_METERS) + " to " + std::to_string(BV_UNIT_OTHER));
     }
   }
 }

@@ -8,6 +8,7 @@
 #include "checks.h"
 #include "configuration.h"
 #include "device_script.h"
+#include "kessra_plugin.h"
 #include "results.h"
 #include "standin_control.h"
 #include "stream_audit.h"
@@ -130,10 +131,21 @@ std::vector<ChannelDescription> oneSensorChannels(CheckContext& context, standin
 }
 
 void deviceUnits(CheckContext& context) {
-  std::vector<std::pair<std::string, std::int32_t>> units = {
-      {"VOLTS", 8},    {"volts", 16}, {"MILLIVOLTS", 9}, {"Millivolts", 16}, {"Celsius", 12},
-      {"CELSIUS", 16}, {"Nm", 7},     {"NM", 16},        {"N", 3},           {"METERS", 0},
-      {"Meters", 16},  {"DEG_S", 13}, {"deg_s", 16},     {"VOLTS ", 16},     {"", 16}};
+  std::vector<std::pair<std::string, std::int32_t>> units = {{"VOLTS", BV_UNIT_VOLTS},
+                                                             {"volts", BV_UNIT_OTHER},
+                                                             {"MILLIVOLTS", BV_UNIT_MILLIVOLTS},
+                                                             {"Millivolts", BV_UNIT_OTHER},
+                                                             {"Celsius", BV_UNIT_CELSIUS},
+                                                             {"CELSIUS", BV_UNIT_OTHER},
+                                                             {"Nm", BV_UNIT_NEWTON_METERS},
+                                                             {"NM", BV_UNIT_OTHER},
+                                                             {"N", BV_UNIT_NEWTONS},
+                                                             {"METERS", BV_UNIT_METERS},
+                                                             {"Meters", BV_UNIT_OTHER},
+                                                             {"DEG_S", BV_UNIT_DEGREES_PER_SECOND},
+                                                             {"deg_s", BV_UNIT_OTHER},
+                                                             {"VOLTS ", BV_UNIT_OTHER},
+                                                             {"", BV_UNIT_OTHER}};
   std::shuffle(units.begin(), units.end(), context.random());
   standin::Script& script = useStandIn(context);
   const SensorLayout layout{{static_cast<std::int32_t>(units.size())},
