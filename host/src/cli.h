@@ -19,6 +19,8 @@ class UsageError : public std::runtime_error {
 
 struct HelpRequest {};
 struct VersionRequest {};
+// The usage as a manual page; the installed bvhost(1) is its output.
+struct ManRequest {};
 
 struct InfoRequest {
   std::string plugin;
@@ -35,13 +37,17 @@ struct RepairRequest {
   std::optional<std::string> out;
 };
 
-using Request = std::variant<HelpRequest, VersionRequest, InfoRequest, RecordOptions,
+using Request = std::variant<HelpRequest, VersionRequest, ManRequest, InfoRequest, RecordOptions,
                              ValidateRequest, RepairRequest>;
 
 // Throws UsageError naming the offending argument.
 Request parseCommandLine(const std::vector<std::string>& arguments);
 
 std::string usageText();
+
+// usageText() as a roff page for man(1): the same words, so the two never
+// disagree.
+std::string manPage();
 
 // bvhost's own version and the EDFlib it writes with, one per line.
 std::string versionText();

@@ -40,6 +40,10 @@ int run(const std::vector<std::string>& arguments) {
               std::fputs(versionText().c_str(), stdout);
               return static_cast<int>(kExitOk);
             },
+            [](const ManRequest&) {
+              std::fputs(manPage().c_str(), stdout);
+              return static_cast<int>(kExitOk);
+            },
             [](const InfoRequest& info) { return runInfo(info.plugin); },
             [](const RecordOptions& record) { return runRecord(record); },
             [](const ValidateRequest& validate) {

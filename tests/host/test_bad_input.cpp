@@ -2,11 +2,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "cli_runner.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -124,5 +130,88 @@ TEST(BadInput, ABadSecondOutputExits6BeforeLoadingAndLeavesTheFirstUntouched) {
     EXPECT_EQ(run.exitCode, 6) << run.err;
     EXPECT_THAT(run.err, HasSubstr("folder /nonexistent/dir does not exist"));
     EXPECT_EQ(readFile(first), precious);
+  }
+}
+
+// The nearest option is named in the message of exit 2, and a file whose
+// name says another format than --format is refused before any file exists.
+TEST(BadInput, SlipsAreNamedAndMisnamedFilesRefusedWithExit2) {
+  const std::string dir = scratchDirectory("slips");
+  expectUsageError({"record", KESSRA_PLUGIN_PATH, "--secs", "1", "--out", dir + "/a.csv"},
+                   "record does not know the option '--secs' (did you mean --seconds?)");
+  expectUsageError({"monitor", KESSRA_PLUGIN_PATH, "--prot", "0"}, "(did you mean --port?)");
+  expectUsageError(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", dir + "/a.csv", "--format", "bdf"},
+      "--format bdf would write BDF+ into '" + dir + "/a.csv', whose extension says CSV");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/a.csv"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+namespace {
+
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+      output.append(chunk, got);
+    }
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// Words as a reader sees them, whatever the line breaks and indents.
+std::string words(const std::string& text) {
+  std::istringstream in(text);
+  std::string word;
+  std::string joined = " ";
+  while (in >> word) {
+    joined += word + " ";
+  }
+  return joined;
+}
+
+}  // namespace
+
+// The page man shows is the one built beside bvhost, made from the help it
+// prints now; every command and option of --help is on it whole, as it is
+// typed, and so is every exit code with its meaning.
+TEST(BadInput, TheManualPageShowsEveryCommandAndOptionOfTheHelp) {
+  const std::string page = std::filesystem::path(BVHOST_PATH).parent_path() / "bvhost.1";
+  const CliRun man = runBvhost({"--man"});
+  ASSERT_EQ(man.exitCode, 0) << man.err;
+  EXPECT_EQ(readFile(page), man.out) << page << " is not what this bvhost makes";
+  if (std::system("command -v man >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "man (Debian man-db) is not installed";
+  }
+  for (const std::string& shown : {page, page + ".gz"}) {
+    const std::string text =
+        commandOutput("LC_ALL=C.UTF-8 MANWIDTH=80 man -l '" + shown + "' 2>&1 | sed 's/.\\x08//g'");
+    const std::string read = words(text);
+    ASSERT_THAT(read, HasSubstr(" BVHOST(1) ")) << text;
+    EXPECT_THAT(read, Not(HasSubstr("warning"))) << text;
+    const std::string help = runBvhost({"--help"}).out;
+    std::smatch found;
+    std::string rest = help;
+    int options = 0;
+    while (std::regex_search(rest, found, std::regex("--[a-z][a-z-]*[a-z]"))) {
+      EXPECT_TRUE(std::regex_search(read, std::regex("[ \\[]" + found.str() + "([^a-z-]|$)")))
+          << found.str() << " is not on the page";
+      ++options;
+      rest = found.suffix();
+    }
+    EXPECT_GE(options, 15);
+    for (const char* command : {"info", "record", "monitor", "validate", "repair"}) {
+      EXPECT_THAT(read, HasSubstr(std::string(" bvhost ") + command + " ")) << command;
+    }
+    std::istringstream lines(help.substr(help.find("Exit codes:")));
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (std::regex_match(line, found, std::regex("  ([0-9]+)  +(.*)"))) {
+        EXPECT_THAT(read, HasSubstr(" " + found[1].str() + words(found[2].str()))) << line;
+      }
+    }
   }
 }

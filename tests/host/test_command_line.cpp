@@ -10,6 +10,7 @@
 
 using namespace bvhost;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(CommandLine, RecordTakesFormatsFromExtensionsAndTriggerSwitches) {
   const Request request =
@@ -79,4 +80,78 @@ TEST(CheckIsolation, AThrownReasonIsTheVerdict) {
   const CheckOutcome silent = runIsolated([] { _exit(3); }, 5);
   EXPECT_FALSE(silent.passed);
   EXPECT_THAT(silent.reason, HasSubstr("without a verdict (exit status 3)"));
+}
+
+namespace {
+
+std::string usageErrorOf(const std::vector<std::string>& arguments) {
+  try {
+    parseCommandLine(arguments);
+  } catch (const UsageError& error) {
+    return error.what();
+  }
+  return "(accepted)";
+}
+
+}  // namespace
+
+// A slip of the keyboard is answered with the option meant, for every
+// command; a word that is no slip of any option gets no guess.
+TEST(CommandLine, AnUnknownOptionNamesTheNearestKnownOne) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> slips = {
+      {{"record", "p.so", "--secs", "1"}, "(did you mean --seconds?)"},
+      {{"record", "p.so", "--seocnds=1"}, "(did you mean --seconds?)"},
+      {{"record", "p.so", "-out", "a.csv"}, "(did you mean --out?)"},
+      {{"record", "p.so", "--output", "a.csv"}, "(did you mean --out?)"},
+      {{"record", "p.so", "--formt", "csv"}, "(did you mean --format?)"},
+      {{"record", "p.so", "--stop-triger", "on"}, "(did you mean --stop-trigger?)"},
+      {{"record", "p.so", "--list"}, "(did you mean --live or --listen?)"},
+      {{"monitor", "p.so", "--prot", "80"}, "(did you mean --port?)"},
+      {{"validate", "p.so", "--sed", "3"}, "(did you mean --seed?)"},
+      {{"validate", "p.so", "--onyl", "x"}, "(did you mean --only?)"},
+      {{"repair", "f.bdf", "--otu", "g.bdf"}, "(did you mean --out?)"},
+      {{"recrod", "p.so"}, "unknown command 'recrod' (did you mean record?)"},
+      {{"--hepl"}, "(did you mean --help?)"},
+      {{"--versoin"}, "(did you mean --version?)"},
+      {{"--validate", "p.so"}, "(did you mean validate?)"},
+  };
+  for (const auto& [arguments, message] : slips) {
+    EXPECT_THAT(usageErrorOf(arguments), HasSubstr(message)) << arguments[0] << " " << arguments[1];
+  }
+  const std::vector<std::vector<std::string>> others = {
+      {"record", "p.so", "--loud"},
+      {"record", "p.so", "--o"},
+      {"monitor", "p.so", "--format"},
+      {"validate", "p.so", "--seconds"},
+      {"repair", "f.bdf", "--input"},
+      {"--verbose"},
+      {"play", "p.so"},
+  };
+  for (const auto& arguments : others) {
+    const std::string message = usageErrorOf(arguments);
+    EXPECT_THAT(message, Not(HasSubstr("did you mean"))) << message;
+    EXPECT_NE(message, "(accepted)");
+  }
+}
+
+// A file named for one format never holds another: readers choose by the
+// name. Refused before anything is recorded; an extension of no format
+// still takes --format.
+TEST(CommandLine, AFormatThatDisagreesWithTheFileNameIsRefused) {
+  for (const auto& [file, format] : std::vector<std::pair<std::string, std::string>>{
+           {"a.csv", "bdf"}, {"a.BDF", "edf"}, {"dir.edf/a.edf", "csv"}}) {
+    const std::string message =
+        usageErrorOf({"record", "p.so", "--seconds", "1", "--out", file, "--format", format});
+    EXPECT_THAT(message, HasSubstr("'" + file + "', whose extension says")) << message;
+    EXPECT_THAT(message, HasSubstr("name the file ." + format)) << message;
+  }
+  for (const auto& [file, format] :
+       std::vector<std::pair<std::string, OutputFormat>>{{"a.CSV", OutputFormat::Csv},
+                                                         {"a.edf.part", OutputFormat::Bdf},
+                                                         {"dir.csv/run", OutputFormat::Bdf}}) {
+    const auto options = std::get<RecordOptions>(
+        parseCommandLine({"record", "p.so", "--seconds", "1", "--out", file, "--format",
+                          format == OutputFormat::Csv ? "csv" : "bdf"}));
+    EXPECT_EQ(options.outputs[0].format, format) << file;
+  }
 }
