@@ -55,6 +55,7 @@ need test biosig-tools
 # make test: strace, which shows that a finished recording reaches the disk
 # before it takes its name.
 need test strace
+need test man-db # make test: man -l reads the manual page bvhost builds, as man bvhost would
 # make test: an independent reader the recording tests judge files with, and
 # the README's way of reading a recording in Python.
 need test python3-mne
