@@ -2,7 +2,8 @@
 // line starting with "#" gives the stream's start time.
 #pragma once
 
-#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "sample_writer.h"
 
@@ -29,6 +30,13 @@ class CsvWriter : public SampleWriter {
   const std::string& path() const override { return path_; }
 
  private:
+  // Rows gather in buffer_ and reach the file a megabyte at a time, so the
+  // recording loop makes no system call for most frames.
+  static constexpr std::size_t kBufferSize = 1 << 20;
+
+  void append(const char* text, std::size_t size);
+  // Puts buffer_ into the file; throws OutputError when it cannot.
+  void flush();
   [[noreturn]] void fail(int error);
 
   std::string path_;
@@ -36,8 +44,17 @@ class CsvWriter : public SampleWriter {
   // Component, channel and unit already quoted for CSV, with the trailing
   // comma.
   std::vector<std::string> prefixes_;
-  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  int fd_ = -1;
+  // The errno of the first write that failed: nothing is written after it,
+  // where rows would follow a cut one.
+  int failure_ = 0;
 };
+
+// time_s's text for a time in seconds: seven decimals, the same digits as
+// printf's "%.7f"; returns the end of what it wrote, at most 32 characters.
+char* formatSeconds(char* out, double seconds);
 
 // A field quoted only when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -394,9 +396,86 @@ TEST(CsvWriter, RowsKeepTheirFramesTimeAndReadBackExactly) {
   text << file.rdbuf();
   EXPECT_EQ(text.str(),
             "component,channel,unit,sample_index,time_s,value\n"
-            "\"Sensor, \"\"one\"\"\",EMG,mV,4000,0.0000000,0.100000001\n"
-            "\"Sensor, \"\"one\"\"\",EMG,mV,4001,0.0005000,-3.40282347e+38\n"
-            "\"Sensor, \"\"one\"\"\",EMG,mV,4002,0.0270000,0.100000001\n");
-  EXPECT_EQ(std::strtof("0.100000001", nullptr), 0.1f);
+            "\"Sensor, \"\"one\"\"\",EMG,mV,4000,0.0000000,0.1\n"
+            "\"Sensor, \"\"one\"\"\",EMG,mV,4001,0.0005000,-3.4028235e+38\n"
+            "\"Sensor, \"\"one\"\"\",EMG,mV,4002,0.0270000,0.1\n");
+  EXPECT_EQ(std::strtof("0.1", nullptr), 0.1f);
+  EXPECT_EQ(std::strtof("-3.4028235e+38", nullptr), -3.4028235e38f);
   std::filesystem::remove(path);
+}
+
+// Every float reads back as itself, from the shortest text that does so, in
+// this process and in Python's csv module, and every time_s has printf's
+// seven decimals however the time falls between two of them.
+TEST(CsvWriter, ValuesReadBackBitForBitAndTimesAsPrintfWritesThem) {
+  const std::string path = temporaryPath("floats.csv");
+  const std::vector<ChannelInfo> channels = {{0, "S", "EMG", 9, 1925.925925925926, 26}};
+  std::vector<float> values = {0.0f,
+                               -0.0f,
+                               1.0e-45f,  // the smallest subnormal
+                               std::numeric_limits<float>::min(),
+                               std::numeric_limits<float>::max(),
+                               -std::numeric_limits<float>::max(),
+                               16777217.0f,
+                               0.3f,
+                               1.0f / 3.0f,
+                               -2.5e-5f,
+                               std::numeric_limits<float>::infinity(),
+                               -std::numeric_limits<float>::infinity()};
+  // Bit patterns spread over every exponent, as a sensor's values are not.
+  for (std::uint32_t bits = 0x00012345u; bits < 0x7f800000u; bits += 0x00f0a0b1u) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(value);
+    values.push_back(-value);
+  }
+  {
+    CsvWriter writer(NewFile(path).fd, path, channels, RecordingInfo{});
+    writer.write(0, 0, 0, values.data(), values.size());
+    writer.close();
+  }
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  std::getline(file, line);
+  std::string expected;  // the bit patterns, for the independent reader
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    ASSERT_TRUE(std::getline(file, line));
+    const std::string text = line.substr(line.rfind(',') + 1);
+    const float back = std::strtof(text.c_str(), nullptr);
+    EXPECT_EQ(std::memcmp(&back, &values[i], sizeof back), 0) << text << " for " << values[i];
+    EXPECT_LE(text.size(), 15u) << text;
+    std::uint32_t bits;
+    std::memcpy(&bits, &values[i], sizeof bits);
+    expected += std::to_string(bits) + " ";
+  }
+  const std::string check =
+      "import csv, struct, sys\n"
+      "rows = list(csv.reader(open(sys.argv[1])))[2:]\n"
+      "want = [int(b) for b in sys.argv[2].split()]\n"
+      "got = [struct.unpack('<I', struct.pack('<f', float(r[5])))[0] for r in rows]\n"
+      "bad = [(r[5], w) for r, g, w in zip(rows, got, want) if g != w]\n"
+      "sys.exit(1 if bad or len(rows) != len(want) else 0)\n";
+  EXPECT_EQ(std::system(
+                ("/usr/bin/python3 -c \"" + check + "\" " + path + " '" + expected + "'").c_str()),
+            0);
+  std::filesystem::remove(path);
+
+  char printed[64];
+  char formatted[32];
+  const auto expectPrintfDigits = [&](double time) {
+    std::snprintf(printed, sizeof printed, "%.7f", time);
+    EXPECT_EQ(std::string(formatted, formatSeconds(formatted, time)), printed) << time;
+  };
+  for (std::uint64_t frame : {0ull, 1ull, 73ull, 4444ull, 44444ull, 44800000ull}) {
+    for (int i = 0; i < 26; ++i) {
+      expectPrintfDigits(static_cast<double>(frame) * 0.0135 + i / channels[0].rate);
+    }
+  }
+  // Right on a halfway point between two seventh decimals, just off one, and
+  // times beyond a week.
+  for (double time : {0.00000005, 0.00000015, 2.50000005, 1234.56789125, 0.0000000499999,
+                      604800.00000005, 1.0e9 + 0.00000005, 1.0e12, 0.0}) {
+    expectPrintfDigits(time);
+  }
 }
