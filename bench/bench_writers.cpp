@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "channel_layout.h"
-#include "sample_writer.h"
+#include "files/sample_writer.h"
+#include "plugin/channel_layout.h"
 #include "signals.h"
 
 namespace {

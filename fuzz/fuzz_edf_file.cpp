@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "annotation_journal.h"
-#include "edf_annotations.h"
-#include "edf_header.h"
+#include "files/annotation_journal.h"
+#include "files/edf_annotations.h"
+#include "files/edf_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -6,14 +6,14 @@
 #include <variant>
 #include <vector>
 
-#include "cli.h"
-#include "exit_codes.h"
-#include "info_command.h"
+#include "app/cli.h"
+#include "app/info_command.h"
+#include "app/repair_command.h"
+#include "base/exit_codes.h"
+#include "files/sample_writer.h"
 #include "live/live_server.h"
-#include "plugin_loader.h"
-#include "repair_command.h"
-#include "results.h"
-#include "sample_writer.h"
+#include "plugin/plugin_loader.h"
+#include "plugin/plugin_result.h"
 #include "validate/validator.h"
 
 namespace {

@@ -5,5 +5,5 @@ if(NOT clash EQUAL -1)
   message(FATAL_ERROR "${PAGE} contains the literal's closing delimiter")
 endif()
 file(WRITE "${OUTPUT}" "// Made from page.html by embed_page.cmake; edit that instead.\n"
-  "#include \"live_page.h\"\n\nnamespace bvhost {\n\n"
+  "#include \"live/live_page.h\"\n\nnamespace bvhost {\n\n"
   "const char* const kLivePage = R\"livepage(${content})livepage\";\n\n}  // namespace bvhost\n")

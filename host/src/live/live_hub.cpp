@@ -1,8 +1,8 @@
-#include "live_hub.h"
+#include "live/live_hub.h"
 
 #include <algorithm>
 
-#include "quiet_thread.h"
+#include "live/quiet_thread.h"
 
 namespace bvhost {
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "view_events.h"
-#include "view_exchange.h"
+#include "live/view_events.h"
+#include "live/view_exchange.h"
 
 namespace bvhost {
 

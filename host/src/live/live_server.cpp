@@ -1,4 +1,4 @@
-#include "live_server.h"
+#include "live/live_server.h"
 
 #include <httplib.h>
 #include <netdb.h>
@@ -15,10 +15,10 @@
 #include <cstring>
 #include <optional>
 
-#include "live_access.h"
-#include "live_hub.h"
-#include "live_page.h"
-#include "quiet_thread.h"
+#include "live/live_access.h"
+#include "live/live_hub.h"
+#include "live/live_page.h"
+#include "live/quiet_thread.h"
 
 namespace bvhost {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "live_access.h"
+#include "live/live_access.h"
 
 namespace httplib {
 class DataSink;

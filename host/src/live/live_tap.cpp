@@ -1,4 +1,4 @@
-#include "live_tap.h"
+#include "live/live_tap.h"
 
 namespace bvhost {
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "view_exchange.h"
-#include "view_frames.h"
+#include "live/view_exchange.h"
+#include "live/view_frames.h"
 
 namespace bvhost {
 

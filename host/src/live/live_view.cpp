@@ -1,4 +1,4 @@
-#include "live_view.h"
+#include "live/live_view.h"
 
 #include <csignal>
 #include <cstdio>

@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "live_hub.h"
-#include "live_server.h"
-#include "live_tap.h"
-#include "view_events.h"
-#include "view_exchange.h"
+#include "live/live_hub.h"
+#include "live/live_server.h"
+#include "live/live_tap.h"
+#include "live/view_events.h"
+#include "live/view_exchange.h"
 
 namespace bvhost {
 

@@ -1,4 +1,4 @@
-#include "quiet_thread.h"
+#include "live/quiet_thread.h"
 
 #include <pthread.h>
 

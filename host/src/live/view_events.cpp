@@ -1,11 +1,11 @@
-#include "view_events.h"
+#include "live/view_events.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "frame_period.h"
-#include "units.h"
+#include "base/frame_period.h"
+#include "base/units.h"
 
 namespace bvhost {
 namespace {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "channel_layout.h"
-#include "view_exchange.h"
-#include "view_frames.h"
+#include "base/channel_info.h"
+#include "live/view_exchange.h"
+#include "live/view_frames.h"
 
 namespace bvhost {
 

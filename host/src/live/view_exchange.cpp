@@ -1,4 +1,4 @@
-#include "view_exchange.h"
+#include "live/view_exchange.h"
 
 namespace bvhost {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "silence_tracker.h"
-#include "view_frames.h"
+#include "base/silence_tracker.h"
+#include "live/view_frames.h"
 
 namespace bvhost {
 

@@ -1,4 +1,4 @@
-#include "view_frames.h"
+#include "live/view_frames.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "check_runner.h"
+#include "validate/check_runner.h"
 
 #include <poll.h>
 #include <signal.h>

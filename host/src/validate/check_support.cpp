@@ -1,10 +1,10 @@
-#include "check_support.h"
+#include "validate/check_support.h"
 
 #include <cstring>
 
-#include "configuration.h"
-#include "results.h"
-#include "sample_dispatch.h"
+#include "plugin/plugin_configuration.h"
+#include "plugin/plugin_result.h"
+#include "plugin/sample_dispatch.h"
 
 namespace bvhost {
 

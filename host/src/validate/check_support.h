@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "channel_layout.h"
-#include "entry_points.h"
-#include "plugin_loader.h"
+#include "plugin/channel_layout.h"
+#include "plugin/function_table.h"
+#include "plugin/plugin_loader.h"
 
 namespace bvhost {
 

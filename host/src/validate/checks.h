@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "check_support.h"
+#include "validate/check_support.h"
 
 namespace bvhost {
 

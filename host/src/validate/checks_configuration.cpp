@@ -5,11 +5,11 @@
 #include <limits>
 #include <map>
 
-#include "checks.h"
-#include "configuration.h"
-#include "frame_period.h"
+#include "base/frame_period.h"
 #include "kessra_plugin.h"
-#include "results.h"
+#include "plugin/plugin_configuration.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <functional>
 
-#include "checks.h"
-#include "device_script.h"
-#include "results.h"
-#include "standin_control.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
+#include "validate/device_script.h"
+#include "validate/standin_control.h"
 
 namespace bvhost {
 namespace {

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <limits>
 
-#include "checks.h"
-#include "configuration.h"
-#include "device_script.h"
 #include "kessra_plugin.h"
-#include "results.h"
-#include "standin_control.h"
-#include "stream_audit.h"
+#include "plugin/plugin_configuration.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
+#include "validate/device_script.h"
+#include "validate/standin_control.h"
+#include "validate/stream_audit.h"
 
 namespace bvhost {
 namespace {

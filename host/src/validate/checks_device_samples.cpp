@@ -5,11 +5,11 @@
 #include <bit>
 #include <cstdio>
 
-#include "checks.h"
-#include "device_script.h"
-#include "results.h"
-#include "sample_dispatch.h"
-#include "standin_control.h"
+#include "plugin/plugin_result.h"
+#include "plugin/sample_dispatch.h"
+#include "validate/checks.h"
+#include "validate/device_script.h"
+#include "validate/standin_control.h"
 
 namespace bvhost {
 namespace {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <array>
 
-#include "checks.h"
-#include "configuration.h"
-#include "results.h"
+#include "plugin/plugin_configuration.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

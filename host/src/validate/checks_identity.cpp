@@ -2,8 +2,8 @@
 // address on every call and in every state, and null pointers refused.
 #include <cstring>
 
-#include "checks.h"
-#include "results.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

@@ -2,8 +2,8 @@
 // loaded and unloaded over and over, as a host does between sessions.
 #include <dlfcn.h>
 
-#include "checks.h"
-#include "results.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

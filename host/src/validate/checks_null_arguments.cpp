@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "checks.h"
-#include "results.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

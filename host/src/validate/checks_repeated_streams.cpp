@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "checks.h"
-#include "results.h"
-#include "stream_audit.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
+#include "validate/stream_audit.h"
 
 namespace bvhost {
 namespace {

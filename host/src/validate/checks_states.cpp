@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <functional>
 
-#include "checks.h"
-#include "results.h"
+#include "plugin/plugin_result.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

@@ -5,10 +5,10 @@
 #include <functional>
 #include <thread>
 
-#include "checks.h"
-#include "results.h"
-#include "sample_dispatch.h"
-#include "stream_audit.h"
+#include "plugin/plugin_result.h"
+#include "plugin/sample_dispatch.h"
+#include "validate/checks.h"
+#include "validate/stream_audit.h"
 
 namespace bvhost {
 namespace {

@@ -1,8 +1,8 @@
-#include "device_script.h"
+#include "validate/device_script.h"
 
 #include <algorithm>
 
-#include "results.h"
+#include "plugin/plugin_result.h"
 
 namespace bvhost {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "check_support.h"
-#include "standin_script.h"
+#include "standin/standin_script.h"
+#include "validate/check_support.h"
 
 namespace bvhost {
 

@@ -1,4 +1,4 @@
-#include "elf_imports.h"
+#include "validate/elf_imports.h"
 
 #include <elf.h>
 

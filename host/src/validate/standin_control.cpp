@@ -1,11 +1,11 @@
-#include "standin_control.h"
+#include "validate/standin_control.h"
 
 #include <dlfcn.h>
 
 #include <filesystem>
 
-#include "check_runner.h"
-#include "elf_imports.h"
+#include "validate/check_runner.h"
+#include "validate/elf_imports.h"
 
 namespace bvhost {
 namespace {

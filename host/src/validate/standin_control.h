@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "check_support.h"
-#include "standin_script.h"
+#include "standin/standin_script.h"
+#include "validate/check_support.h"
 
 namespace bvhost {
 

@@ -1,9 +1,9 @@
-#include "stream_audit.h"
+#include "validate/stream_audit.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "results.h"
+#include "plugin/plugin_result.h"
 
 namespace bvhost {
 

@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "channel_layout.h"
-#include "check_support.h"
-#include "sample_dispatch.h"
+#include "plugin/channel_layout.h"
+#include "plugin/sample_dispatch.h"
+#include "validate/check_support.h"
 
 namespace bvhost {
 

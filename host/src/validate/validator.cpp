@@ -1,4 +1,4 @@
-#include "validator.h"
+#include "validate/validator.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "check_runner.h"
-#include "checks.h"
-#include "exit_codes.h"
-#include "plugin_loader.h"
+#include "base/exit_codes.h"
+#include "plugin/plugin_loader.h"
+#include "validate/check_runner.h"
+#include "validate/checks.h"
 
 namespace bvhost {
 namespace {

@@ -1,0 +1,101 @@
+// EDF+ and BDF+ through EDFlib: one signal per channel with samples per
+// frame, one frame per data record. Records come from a RecordAssembler;
+// this layer only moves them into the file, keeps the annotations in a
+// journal beside it while the run lasts, and completes the file at the end.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "base/units.h"
+#include "files/record_assembler.h"
+#include "files/sample_writer.h"
+
+namespace bvhost {
+
+class AnnotationJournal;
+
+class EdfWriter : public SampleWriter {
+ public:
+  // About a quarter of a second of records per write: EDFlib writes each
+  // record through to the file, and a write after a pause costs far more
+  // than one straight after another.
+  static constexpr std::size_t kRecordsPerWrite = 20;
+
+  // Writes through `fd` (see openWriter); `path` names the file in
+  // messages and places the annotation journal beside it.
+  EdfWriter(int fd, const std::string& path, bool bdf, const std::vector<ChannelInfo>& channels,
+            const RecordingInfo& info);
+  ~EdfWriter() override;
+
+  void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+             const float* values, std::uint64_t count) override;
+  void skipFrames(std::uint64_t first, std::uint64_t count) override;
+  void annotate(const Annotation& annotation, bool begins) override;
+  void sync() override;
+  void close() override;
+  std::vector<std::string> notes() const override;
+  const std::string& path() const override { return path_; }
+
+  std::uint64_t recordsWritten() const { return records_; }
+
+ private:
+  void openFile(int fd, bool bdf, const RecordingInfo& info);
+  void writeReady();
+  // One record's samples into the file's digital form; returns where the
+  // next record's samples begin.
+  const float* encodeRecord(const float* samples);
+  void journalAnnotations();
+  void checkFileSize();
+  [[noreturn]] void fail(const std::string& what, int error, std::uint64_t wantedBytes = 0);
+
+  std::string path_;
+  const std::vector<ChannelInfo>& channels_;
+  // Channel index to signal index, or -1 for a channel left out.
+  std::vector<int> signalOf_;
+  std::vector<std::size_t> channelOf_;  // per signal
+  std::vector<std::string> leftOut_;
+  std::unique_ptr<RecordAssembler> assembler_;
+  std::unique_ptr<AnnotationJournal> journal_;
+  std::vector<Annotation> annotations_;
+  // Per signal, how a physical value becomes a digital one.
+  struct Scale {
+    std::size_t samples;  // per record
+    double step;          // physical units per digital step
+    double offset;        // digital value of physical zero, negated
+  };
+  std::vector<Scale> scales_;
+  // One record in the file's digital form, handed to EDFlib in one call:
+  // three bytes a sample in BDF+, a short in EDF+.
+  std::vector<unsigned char> bytes_;
+  std::vector<short> shorts_;
+  bool bdf_ = true;
+  int digitalMax_ = 0;
+  int digitalMin_ = 0;
+  int handle_ = -1;
+  int fd_ = -1;  // our own descriptor of the file, for fdatasync and its size
+  std::uint64_t records_ = 0;
+  std::uint64_t headerBytes_ = 0;
+  std::uint64_t recordBytes_ = 0;
+  std::size_t annotationsLeftOut_ = 0;
+  std::string failure_;  // the first write that failed
+  bool closed_ = false;
+};
+
+// The EDF label for a channel: at most 16 characters.
+std::string edfLabel(const ChannelInfo& channel);
+
+// The header's equipment (the plug-in and its version) and recording
+// additional ("bvhost record, 4 sensors, 28 channels") subfields, which a
+// viewer shows as what was recorded with what. Both share what the 80
+// characters of the recording field leave after the start date and the
+// empty admin code and technician, so the description shortens first and
+// the plug-in name is cut only when even the shortest does not fit.
+struct EdfRecordingFields {
+  std::string equipment;
+  std::string additional;
+};
+EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sensors,
+                                      std::size_t signals);
+
+}  // namespace bvhost

@@ -1,0 +1,70 @@
+#include "recording/recording_frames.h"
+
+#include <algorithm>
+
+namespace bvhost {
+
+RecordingFrames::RecordingFrames(const std::vector<ChannelInfo>& channels,
+                                 std::vector<std::unique_ptr<SampleWriter>>& writers,
+                                 std::uint64_t frameLimit, LiveTap* tap)
+    : stats_(channels),
+      writers_(writers),
+      frameLimit_(frameLimit),
+      tap_(tap),
+      nextFrame_(channels.size(), 0) {}
+
+void RecordingFrames::deliver(std::size_t channel, const SampleBlock& block) {
+  const std::uint64_t frame = nextFrame_[channel]++;
+  if (frame >= frames_) {
+    frames_ = frame + 1;
+    leftOut_ += frame >= frameLimit_ ? 1 : 0;
+  }
+  // What the device made past the time asked for (its start alone takes a
+  // second) is left out, so the files hold the time the user asked for, not
+  // what the plug-in happened to have ready at the stop.
+  if (frame >= frameLimit_) {
+    return;
+  }
+  stats_.add(channel, frame, block);
+  // A block of no samples still reaches the writers: it is the channel's
+  // part of its frame, and what it lacks is a gap in place.
+  if (block.count == 0 || block.values != nullptr) {
+    for (auto& writer : writers_) {
+      writer->write(channel, frame, block.firstIndex, block.values, block.count);
+    }
+    if (tap_ != nullptr) {
+      tap_->add(channel, frame, block.values, block.count);
+    }
+  }
+  passTimeline();
+}
+
+void RecordingFrames::insertLost(std::uint64_t count, bool placeUncertain) {
+  const std::uint64_t first = frames_;
+  frames_ += count;
+  std::fill(nextFrame_.begin(), nextFrame_.end(), frames_);
+  if (first >= frameLimit_) {
+    return;
+  }
+  const std::uint64_t kept = std::min(count, frameLimit_ - first);
+  stats_.noteLost({first, kept, placeUncertain});
+  for (auto& writer : writers_) {
+    writer->skipFrames(first, kept);
+  }
+  passTimeline();
+}
+
+void RecordingFrames::finish() {
+  stats_.finish();
+  passTimeline();
+}
+
+void RecordingFrames::passTimelineNow() {
+  for (const auto& note : stats_.takeTimeline()) {
+    for (auto& writer : writers_) {
+      writer->annotate(note.annotation, note.begins);
+    }
+  }
+}
+
+}  // namespace bvhost

@@ -1,0 +1,1 @@
+#include "sample_writer.h"

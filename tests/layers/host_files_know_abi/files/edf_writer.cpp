@@ -1,0 +1,1 @@
+#include "kessra_plugin.h"

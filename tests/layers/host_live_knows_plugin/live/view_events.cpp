@@ -1,0 +1,1 @@
+#include "plugin/channel_layout.h"

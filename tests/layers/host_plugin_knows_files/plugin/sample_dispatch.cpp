@@ -1,0 +1,1 @@
+#include "files/sample_writer.h"
