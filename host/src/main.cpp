@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/help_commands.h"
 #include "app/info_command.h"
 #include "app/repair_command.h"
+#include "app/validate_command.h"
 #include "base/exit_codes.h"
 #include "files/sample_writer.h"
 #include "live/live_server.h"
 #include "plugin/plugin_loader.h"
 #include "plugin/plugin_result.h"
-#include "validate/validator.h"
 
 namespace {
 
@@ -32,23 +33,12 @@ int run(const std::vector<std::string>& arguments) {
     const Request request = parseCommandLine(arguments);
     return std::visit(
         Overloaded{
-            [](const HelpRequest&) {
-              std::fputs(usageText().c_str(), stdout);
-              return static_cast<int>(kExitOk);
-            },
-            [](const VersionRequest&) {
-              std::fputs(versionText().c_str(), stdout);
-              return static_cast<int>(kExitOk);
-            },
-            [](const ManRequest&) {
-              std::fputs(manPage().c_str(), stdout);
-              return static_cast<int>(kExitOk);
-            },
+            [](const HelpRequest&) { return runHelp(); },
+            [](const VersionRequest&) { return runVersion(); },
+            [](const ManRequest&) { return runMan(); },
             [](const InfoRequest& info) { return runInfo(info.plugin); },
             [](const RecordOptions& record) { return runRecord(record); },
-            [](const ValidateRequest& validate) {
-              return runValidate(validate.plugin, validate.seed, validate.only);
-            },
+            [](const ValidateRequest& validate) { return runValidate(validate); },
             [](const RepairRequest& repair) { return runRepair(repair.file, repair.out); },
         },
         request);

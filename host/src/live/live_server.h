@@ -17,6 +17,7 @@
 namespace httplib {
 class DataSink;
 class Response;
+class Server;
 }  // namespace httplib
 
 namespace bvhost {
@@ -52,6 +53,9 @@ class LiveServer {
  private:
   class Server;
 
+  // Streams served at once; each holds one of the server's threads.
+  static constexpr int kMaxPages = 12;
+
   // Where a page's stream stands.
   struct PageStream {
     std::uint64_t cursor = 0;
@@ -59,6 +63,8 @@ class LiveServer {
   };
 
   void listen(int port);
+  // The page at "/", its stream at "/events", and who is let in to either.
+  void route(httplib::Server& server);
   void serveEvents(httplib::Response& response);
   bool feed(PageStream& stream, httplib::DataSink& sink);
   std::shared_ptr<LiveHub> hub();

@@ -48,6 +48,52 @@ void writeAll(int fd, const std::string& text) {
   _exit(0);
 }
 
+// Forks a child that runs body and writes its verdict into the pipe `fds`,
+// leaving the parent only the reading end; -1 when there is no child, with
+// both ends closed.
+pid_t startChild(const std::function<void()>& body, const int (&fds)[2]) {
+  // Buffered output would otherwise be written twice, by parent and child.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return pid;
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    runChild(body, fds[1]);
+  }
+  ::close(fds[1]);
+  return pid;
+}
+
+// The verdict of a child that ended with `status` after writing `message`,
+// or that was killed at its deadline.
+CheckOutcome outcomeOf(int status, const std::string& message, bool timedOut, int timeoutSeconds) {
+  CheckOutcome outcome;
+  if (timedOut) {
+    outcome.reason =
+        "did not finish within " + std::to_string(timeoutSeconds) + " s (hung or too slow); killed";
+  } else if (WIFSIGNALED(status)) {
+    const int number = WTERMSIG(status);
+    outcome.reason =
+        "crashed with signal " + std::to_string(number) + " (" + ::strsignal(number) + ")";
+  } else if (message.empty()) {
+    outcome.reason = "the check's process ended without a verdict (exit status " +
+                     std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+  } else if (message[0] == 'P') {
+    outcome.passed = true;
+  } else if (message[0] == 'S') {
+    outcome.skipped = true;
+    outcome.reason = message.substr(1);
+  } else {
+    outcome.reason = message.substr(1);
+  }
+  return outcome;
+}
+
 }  // namespace
 
 CheckOutcome runIsolated(const std::function<void()>& body, int timeoutSeconds) {
@@ -59,20 +105,10 @@ CheckOutcome runIsolated(const std::function<void()>& body, int timeoutSeconds) 
   if (::pipe(fds) != 0) {
     return {false, std::string("cannot create a pipe: ") + std::strerror(errno), 0.0};
   }
-  // Buffered output would otherwise be written twice, by parent and child.
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const pid_t pid = ::fork();
+  const pid_t pid = startChild(body, fds);
   if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
     return {false, std::string("cannot fork: ") + std::strerror(errno), 0.0};
   }
-  if (pid == 0) {
-    ::close(fds[0]);
-    runChild(body, fds[1]);
-  }
-  ::close(fds[1]);
 
   std::string message;
   bool timedOut = false;
@@ -111,26 +147,8 @@ CheckOutcome runIsolated(const std::function<void()>& body, int timeoutSeconds) 
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
 
-  CheckOutcome outcome;
+  CheckOutcome outcome = outcomeOf(status, message, timedOut, timeoutSeconds);
   outcome.seconds = elapsed();
-  if (timedOut) {
-    outcome.reason =
-        "did not finish within " + std::to_string(timeoutSeconds) + " s (hung or too slow); killed";
-  } else if (WIFSIGNALED(status)) {
-    const int number = WTERMSIG(status);
-    outcome.reason =
-        "crashed with signal " + std::to_string(number) + " (" + ::strsignal(number) + ")";
-  } else if (message.empty()) {
-    outcome.reason = "the check's process ended without a verdict (exit status " +
-                     std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
-  } else if (message[0] == 'P') {
-    outcome.passed = true;
-  } else if (message[0] == 'S') {
-    outcome.skipped = true;
-    outcome.reason = message.substr(1);
-  } else {
-    outcome.reason = message.substr(1);
-  }
   return outcome;
 }
 
