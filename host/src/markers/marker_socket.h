@@ -53,6 +53,9 @@ struct MarkerSocketOptions {
   std::string fallbackFolder;
   // A client that neither sends nor takes a reply for this long is closed.
   std::chrono::milliseconds idleTimeout{30000};
+  // A longer line is refused and ends its connection, as what follows could
+  // not be told apart from the rest of it. A last line without "\n" before
+  // the client ends its sending is still a marker.
   std::size_t maxLineBytes = kMaxMarkerLine;
   // Clients past this many get "refused: too many connections" and are
   // closed.
