@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/posix_io.h"
 #include "files/annotation_journal.h"
 #include "files/edf_annotations.h"
 #include "files/edf_header.h"
@@ -20,8 +21,8 @@ class File {
  public:
   File(int fd, const std::string& name) : fd_(fd), name_(name) {}
 
-  [[noreturn]] void fail(const std::string& doing) const {
-    throw OutputError(doing + " " + name_ + ": " + std::strerror(errno));
+  [[noreturn]] void fail(const std::string& doing, int error = errno) const {
+    throw OutputError(doing + " " + name_ + ": " + std::strerror(error));
   }
 
   std::uint64_t size() const {
@@ -32,41 +33,17 @@ class File {
     return static_cast<std::uint64_t>(status.st_size);
   }
 
-  // Short reads count as failures: the caller asked only for bytes the
-  // file's size says are there.
+  // The file ending early counts as a failure: the caller asked only for
+  // bytes the file's size says are there.
   void read(char* data, std::size_t size, std::uint64_t offset) const {
-    while (size > 0) {
-      const ssize_t got = ::pread(fd_, data, size, static_cast<off_t>(offset));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        if (got == 0) {
-          errno = EIO;
-        }
-        fail("cannot read");
-      }
-      data += got;
-      size -= static_cast<std::size_t>(got);
-      offset += static_cast<std::uint64_t>(got);
+    if (const int error = readAllAt(fd_, data, size, offset); error != 0) {
+      fail("cannot read", error);
     }
   }
 
   void write(const char* data, std::size_t size, std::uint64_t offset) const {
-    while (size > 0) {
-      const ssize_t put = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-      if (put < 0 && errno == EINTR) {
-        continue;
-      }
-      if (put <= 0) {
-        if (put == 0) {
-          errno = EIO;
-        }
-        fail("cannot write");
-      }
-      data += put;
-      size -= static_cast<std::size_t>(put);
-      offset += static_cast<std::uint64_t>(put);
+    if (const int error = writeAllAt(fd_, data, size, offset); error != 0) {
+      fail("cannot write", error);
     }
   }
 
