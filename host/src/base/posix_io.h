@@ -1,7 +1,7 @@
-// System calls as bvhost means them: a transfer that a signal interrupts
-// (EINTR) or that moves fewer bytes than asked goes on where it stopped, so
-// no caller has to loop. Each returns 0 or the errno of the failure and
-// throws nothing.
+// System calls as bvhost means them: a call that a signal interrupts
+// (EINTR) is made again, and a transfer that moves fewer bytes than asked
+// goes on where it stopped, so no caller has to loop. None throws; all but
+// pollUntil return 0 or the errno of the failure.
 #pragma once
 
 #include <poll.h>

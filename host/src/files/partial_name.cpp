@@ -1,21 +1,12 @@
 #include "files/partial_name.h"
 
+#include "files/file_paths.h"
+
 namespace bvhost {
 namespace {
 
 constexpr const char* kMarker = ".partial-";
 constexpr std::size_t kUniqueLength = 6;
-
-// Where the extension starts within the last path component, or npos.
-std::size_t extensionStart(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos || dot <= nameStart) {
-    return std::string::npos;
-  }
-  return dot;
-}
 
 }  // namespace
 
@@ -35,11 +26,8 @@ std::optional<std::string> intendedPath(const std::string& partialPath) {
     return std::nullopt;
   }
   const std::size_t marker = end - kUniqueLength - markerLength;
-  if (partialPath.compare(marker, markerLength, kMarker) != 0) {
-    return std::nullopt;
-  }
-  const auto slash = partialPath.rfind('/');
-  if (slash != std::string::npos && marker <= slash) {
+  // The marker belongs to the file's own name, not to a folder's.
+  if (marker < nameStart(partialPath) || partialPath.compare(marker, markerLength, kMarker) != 0) {
     return std::nullopt;
   }
   return partialPath.substr(0, marker) + partialPath.substr(end);
