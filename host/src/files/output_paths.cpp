@@ -17,8 +17,6 @@
 namespace bvhost {
 namespace {
 
-std::string errorText(int code) { return std::strerror(code); }
-
 std::optional<std::string> realPath(const std::string& path) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) == nullptr) {
@@ -46,7 +44,7 @@ void checkFolderExists(const std::string& given, const std::string& folder) {
       throw OutputError("cannot write " + given + ": " + folder + " is not a folder");
     }
     throw OutputError("cannot write " + given + ": cannot reach folder " + folder + ": " +
-                      errorText(code));
+                      std::strerror(code));
   }
   if (!S_ISDIR(info.st_mode)) {
     throw OutputError("cannot write " + given + ": " + folder + " is not a folder");
@@ -99,7 +97,7 @@ CheckedOutput checkOne(const std::string& given) {
         throw OutputError(given + " is a symbolic link to " + linkTarget(given) +
                           ", which does not exist; give the file itself");
       }
-      throw OutputError("cannot follow the symbolic link " + given + ": " + errorText(code));
+      throw OutputError("cannot follow the symbolic link " + given + ": " + std::strerror(code));
     }
     checked.finalPath = *target;
     shownFolder = folderOf(*target);
@@ -110,7 +108,7 @@ CheckedOutput checkOne(const std::string& given) {
     if (!realFolder) {
       const int code = errno;
       throw OutputError("cannot write " + given + ": cannot resolve folder " + folder + ": " +
-                        errorText(code));
+                        std::strerror(code));
     }
     checked.finalPath = joinPath(*realFolder, name);
     shownFolder = folder;
@@ -124,14 +122,14 @@ CheckedOutput checkOne(const std::string& given) {
     checked.device = info.st_dev;
     checked.inode = info.st_ino;
   } else if (const int code = errno; code != ENOENT) {
-    throw OutputError("cannot write " + given + ": " + errorText(code));
+    throw OutputError("cannot write " + given + ": " + std::strerror(code));
   }
 
   checkNameLength(given, checked.finalPath);
   if (::access(folderOf(checked.finalPath).c_str(), W_OK | X_OK) != 0) {
     const int code = errno;
     throw OutputError("cannot write " + given + ": folder " + shownFolder + " is not writable (" +
-                      errorText(code) + ")");
+                      std::strerror(code) + ")");
   }
   return checked;
 }

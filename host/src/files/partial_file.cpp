@@ -21,8 +21,6 @@
 namespace bvhost {
 namespace {
 
-std::string errorText(int code) { return std::strerror(code); }
-
 // The umask without changing it: umask() can only be read by setting it,
 // which would race with any other thread creating a file meanwhile.
 mode_t currentUmask() {
@@ -95,7 +93,7 @@ PartialFile::PartialFile(const std::string& finalPath) : finalPath_(finalPath) {
   fd_ = ::mkostemps(name.data(), suffixLength, O_CLOEXEC);
   if (fd_ < 0) {
     const int code = errno;
-    throw OutputError("cannot create a file beside " + finalPath + ": " + errorText(code));
+    throw OutputError("cannot create a file beside " + finalPath + ": " + std::strerror(code));
   }
   path_ = name;
   // Held for the whole run: repair and a second run on the same target see
@@ -114,7 +112,8 @@ PartialFile::PartialFile(const std::string& finalPath) : finalPath_(finalPath) {
   if (error != 0) {
     ::unlink(path_.c_str());
     release();
-    throw OutputError("cannot prepare " + path_ + " for " + finalPath + ": " + errorText(error));
+    throw OutputError("cannot prepare " + path_ + " for " + finalPath + ": " +
+                      std::strerror(error));
   }
 }
 
@@ -156,14 +155,14 @@ void PartialFile::checkInPlace() const {
   struct stat opened {};
   struct stat named {};
   if (::fstat(fd_, &opened) != 0) {
-    throw OutputError("cannot check " + path_ + ": " + errorText(errno));
+    throw OutputError("cannot check " + path_ + ": " + std::strerror(errno));
   }
   if (opened.st_nlink == 0) {
     throw OutputError(path_ + " was deleted while it was written");
   }
   if (::lstat(path_.c_str(), &named) != 0) {
-    throw OutputError(path_ + " is gone from its name while it was written (" + errorText(errno) +
-                      ")");
+    throw OutputError(path_ + " is gone from its name while it was written (" +
+                      std::strerror(errno) + ")");
   }
   if (!sameInode(opened, named)) {
     throw OutputError(path_ + " was replaced by another file while it was written");
@@ -189,7 +188,7 @@ void PartialFile::commit() {
   // leave a target that names a file whose data never arrived.
   if (::fsync(fd_) != 0) {
     const int code = errno;
-    throw OutputError("cannot flush " + path_ + " to disk: " + errorText(code) +
+    throw OutputError("cannot flush " + path_ + " to disk: " + std::strerror(code) +
                       "; the recording stays there instead of " + finalPath_);
   }
   // Whoever can write in the folder could have put another file at the
@@ -197,7 +196,7 @@ void PartialFile::commit() {
   checkInPlace();
   if (::rename(path_.c_str(), finalPath_.c_str()) != 0) {
     const int code = errno;
-    throw OutputError("cannot move " + path_ + " over " + finalPath_ + ": " + errorText(code) +
+    throw OutputError("cannot move " + path_ + " over " + finalPath_ + ": " + std::strerror(code) +
                       "; the recording stays at " + path_);
   }
   state_ = State::kCommitted;
@@ -210,7 +209,7 @@ void PartialFile::commit() {
   }
   if (const int code = syncFolder(folderOf(finalPath_)); code != 0) {
     throw OutputError(finalPath_ + " is complete, but its folder could not be flushed to disk (" +
-                      errorText(code) + "), so a power loss may undo the move");
+                      std::strerror(code) + "), so a power loss may undo the move");
   }
 }
 

@@ -21,14 +21,12 @@ namespace {
 // version, and the header row after it.
 constexpr std::size_t kRecognitionBytes = 4096;
 
-std::string errorText(int code) { return std::strerror(code); }
-
 }  // namespace
 
 RepairFile::RepairFile(const std::string& path) : path_(path) {
   struct stat link {};
   if (::lstat(path.c_str(), &link) != 0) {
-    throw OutputError("cannot open " + path + ": " + errorText(errno));
+    throw OutputError("cannot open " + path + ": " + std::strerror(errno));
   }
   // Judged before opening: opening a device or a FIFO can itself do
   // something, or wait.
@@ -45,7 +43,7 @@ RepairFile::RepairFile(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDONLY | kFlags);
   }
   if (fd_ < 0) {
-    throw OutputError("cannot open " + path + ": " + errorText(errno));
+    throw OutputError("cannot open " + path + ": " + std::strerror(errno));
   }
   struct stat status {};
   if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -61,7 +59,7 @@ RepairFile::RepairFile(const std::string& path) : path_(path) {
                         (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) +
                         " is writing it; it completes the file itself when its run ends");
     }
-    throw OutputError("cannot lock " + path + ": " + errorText(code));
+    throw OutputError("cannot lock " + path + ": " + std::strerror(code));
   }
 }
 
@@ -70,7 +68,7 @@ RepairFile::~RepairFile() { ::close(fd_); }
 void RepairFile::requireWritable() const {
   if (writeError_ != 0) {
     throw OutputError("cannot repair " + path_ + ": it cannot be opened for writing (" +
-                      errorText(writeError_) + ")");
+                      std::strerror(writeError_) + ")");
   }
 }
 
@@ -78,7 +76,7 @@ RecordingKind RepairFile::kind() const {
   std::string start(kRecognitionBytes, '\0');
   std::size_t got = 0;
   if (const int error = readUpTo(fd_, start.data(), start.size(), 0, got); error != 0) {
-    throw OutputError("cannot read " + path_ + ": " + errorText(error));
+    throw OutputError("cannot read " + path_ + ": " + std::strerror(error));
   }
   start.resize(got);
   if (start.empty()) {
@@ -98,7 +96,7 @@ RecordingKind RepairFile::kind() const {
 std::uint64_t RepairFile::size() const {
   struct stat status {};
   if (::fstat(fd_, &status) != 0) {
-    throw OutputError("cannot read the size of " + path_ + ": " + errorText(errno));
+    throw OutputError("cannot read the size of " + path_ + ": " + std::strerror(errno));
   }
   return static_cast<std::uint64_t>(status.st_size);
 }
