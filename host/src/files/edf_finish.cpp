@@ -113,6 +113,52 @@ std::string clearedArea(const std::string& area, bool keeper) {
   return cleared;
 }
 
+// The annotation areas of every record rebuilt: each keeps its record's
+// time-keeping annotation and takes as many of `annotations` as fit, in
+// time order; the report says how many went in and how many did not.
+void rebuildAnnotations(const File& file, const std::string& name, const EdfHeader& header,
+                        std::uint64_t records, std::vector<Annotation> annotations,
+                        EdfFinishReport& report) {
+  const std::vector<std::size_t> areas = header.annotationSignals();
+  const std::uint64_t firstRecord = header.headerBytes;
+  const EdfSignalHeader& keeper = header.signals[areas.front()];
+  std::string area(keeper.bytesInRecord, '\0');
+  file.read(area.data(), area.size(), firstRecord + keeper.offsetInRecord);
+  const auto start = timekeepingOnset(area);
+  if (!start) {
+    throw OutputError(name +
+                      " is no EDF+ or BDF+ file: its first data record begins with no "
+                      "time-keeping annotation");
+  }
+  report.openAnnotationsClosed = closeOpenAnnotations(
+      annotations, static_cast<double>(records) * header.recordDurationSeconds);
+  std::size_t unwritable = 0;
+  const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
+  // Every record is visited, also after the last annotation is placed:
+  // what an earlier completion put there from another list must go.
+  std::size_t next = 0;
+  for (std::uint64_t r = 0; r < records; ++r) {
+    const std::uint64_t recordStart = firstRecord + r * header.bytesPerRecord;
+    for (std::size_t a = 0; a < areas.size(); ++a) {
+      const EdfSignalHeader& signal = header.signals[areas[a]];
+      area.assign(signal.bytesInRecord, '\0');
+      file.read(area.data(), area.size(), recordStart + signal.offsetInRecord);
+      // A record whose time-keeping TAL is missing is damaged; what is put
+      // after it would be read as that TAL.
+      if (a == 0 && !timekeepingOnset(area)) {
+        continue;
+      }
+      std::string rebuilt = clearedArea(area, a == 0);
+      next += packTals(rebuilt, tals, next);
+      if (rebuilt != area) {
+        file.write(rebuilt.data(), rebuilt.size(), recordStart + signal.offsetInRecord);
+      }
+    }
+  }
+  report.annotationsWritten = next;
+  report.annotationsLeftOut = unwritable + tals.size() - next;
+}
+
 }  // namespace
 
 EdfFileState inspectEdfFile(int fd, const std::string& name) {
@@ -154,43 +200,7 @@ EdfFinishReport finishEdfFile(int fd, const std::string& name, std::vector<Annot
   if (areasMode == AnnotationAreas::kKeep) {
     report.annotationsLeftOut = annotations.size();
   } else if (!areas.empty() && records > 0) {
-    const std::uint64_t firstRecord = header.headerBytes;
-    const EdfSignalHeader& keeper = header.signals[areas.front()];
-    std::string area(keeper.bytesInRecord, '\0');
-    file.read(area.data(), area.size(), firstRecord + keeper.offsetInRecord);
-    const auto start = timekeepingOnset(area);
-    if (!start) {
-      throw OutputError(name +
-                        " is no EDF+ or BDF+ file: its first data record begins with no "
-                        "time-keeping annotation");
-    }
-    report.openAnnotationsClosed = closeOpenAnnotations(
-        annotations, static_cast<double>(records) * header.recordDurationSeconds);
-    std::size_t unwritable = 0;
-    const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
-    // Every record is visited, also after the last annotation is placed:
-    // what an earlier completion put there from another list must go.
-    std::size_t next = 0;
-    for (std::uint64_t r = 0; r < records; ++r) {
-      const std::uint64_t recordStart = firstRecord + r * header.bytesPerRecord;
-      for (std::size_t a = 0; a < areas.size(); ++a) {
-        const EdfSignalHeader& signal = header.signals[areas[a]];
-        area.assign(signal.bytesInRecord, '\0');
-        file.read(area.data(), area.size(), recordStart + signal.offsetInRecord);
-        // A record whose time-keeping TAL is missing is damaged; what is put
-        // after it would be read as that TAL.
-        if (a == 0 && !timekeepingOnset(area)) {
-          continue;
-        }
-        std::string rebuilt = clearedArea(area, a == 0);
-        next += packTals(rebuilt, tals, next);
-        if (rebuilt != area) {
-          file.write(rebuilt.data(), rebuilt.size(), recordStart + signal.offsetInRecord);
-        }
-      }
-    }
-    report.annotationsWritten = next;
-    report.annotationsLeftOut = unwritable + tals.size() - next;
+    rebuildAnnotations(file, name, header, records, std::move(annotations), report);
   } else {
     report.annotationsLeftOut = annotations.size();
   }
