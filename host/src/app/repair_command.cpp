@@ -1,178 +1,26 @@
 #include "app/repair_command.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string_view>
 
 #include "base/exit_codes.h"
 #include "files/annotation_journal.h"
 #include "files/csv_finish.h"
-#include "files/csv_writer.h"
 #include "files/edf_finish.h"
-#include "files/edf_header.h"
+#include "files/file_paths.h"
 #include "files/folder_sync.h"
-#include "files/output_target.h"
+#include "files/output_paths.h"
 #include "files/partial_name.h"
+#include "files/repair_file.h"
 #include "files/sample_writer.h"
 
 namespace bvhost {
 namespace {
-
-enum class Kind { Edf, Csv };
-
-// Enough for bvhost's CSV first line with the longest plug-in name and
-// version, and the header row after it.
-constexpr std::size_t kRecognitionBytes = 4096;
-
-std::string errorText(int code) { return std::strerror(code); }
-
-const char* fileKind(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  return "no regular file";
-}
-
-// The file to repair, open and locked for as long as repair works on it.
-class Target {
- public:
-  explicit Target(const std::string& path) : path_(path) {
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0) {
-      throw OutputError("cannot open " + path + ": " + errorText(errno));
-    }
-    // Judged before opening: opening a device or a FIFO can itself do
-    // something, or wait.
-    if (!S_ISREG(link.st_mode)) {
-      throw OutputError("cannot repair " + path + ": it is " + fileKind(link.st_mode) +
-                        ", not a regular file" +
-                        (S_ISLNK(link.st_mode) ? "; give the file itself" : ""));
-    }
-    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    fd_ = ::open(path.c_str(), O_RDWR | kFlags);
-    if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-      // Enough to find that nothing needs doing.
-      writeError_ = errno;
-      fd_ = ::open(path.c_str(), O_RDONLY | kFlags);
-    }
-    if (fd_ < 0) {
-      throw OutputError("cannot open " + path + ": " + errorText(errno));
-    }
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-      ::close(fd_);
-      throw OutputError("cannot repair " + path + ": it is no regular file");
-    }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      const int code = errno;
-      ::close(fd_);
-      if (code == EWOULDBLOCK) {
-        const long pid = lockHolder(status);
-        throw OutputError("cannot repair " + path + ": a running bvhost" +
-                          (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) +
-                          " is writing it; it completes the file itself when its run ends");
-      }
-      throw OutputError("cannot lock " + path + ": " + errorText(code));
-    }
-  }
-  ~Target() { ::close(fd_); }
-  Target(const Target&) = delete;
-  Target& operator=(const Target&) = delete;
-
-  int fd() const { return fd_; }
-
-  void requireWritable() const {
-    if (writeError_ != 0) {
-      throw OutputError("cannot repair " + path_ + ": it cannot be opened for writing (" +
-                        errorText(writeError_) + ")");
-    }
-  }
-
-  std::string firstBytes() const {
-    std::string bytes(kRecognitionBytes, '\0');
-    ssize_t got = 0;
-    do {
-      got = ::pread(fd_, bytes.data(), bytes.size(), 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      throw OutputError("cannot read " + path_ + ": " + errorText(errno));
-    }
-    bytes.resize(static_cast<std::size_t>(got));
-    return bytes;
-  }
-
-  std::uint64_t size() const {
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0) {
-      throw OutputError("cannot read the size of " + path_ + ": " + errorText(errno));
-    }
-    return static_cast<std::uint64_t>(status.st_size);
-  }
-
-  bool endsWithLineBreak() const {
-    const std::uint64_t size = this->size();
-    char last = 0;
-    return size > 0 && ::pread(fd_, &last, 1, static_cast<off_t>(size - 1)) == 1 && last == '\n';
-  }
-
- private:
-  // The pid /proc/locks gives for the flock on this file, or 0.
-  static long lockHolder(const struct stat& status) {
-    std::ifstream locks("/proc/locks");
-    char device[64];
-    std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(status.st_dev),
-                  minor(status.st_dev), static_cast<unsigned long long>(status.st_ino));
-    for (std::string line; std::getline(locks, line);) {
-      std::istringstream words(line);
-      std::string number, kind, mode, access, where;
-      long pid = 0;
-      if (words >> number >> kind >> mode >> access >> pid >> where && kind == "FLOCK" &&
-          where == device) {
-        return pid;
-      }
-    }
-    return 0;
-  }
-
-  std::string path_;
-  int fd_ = -1;
-  int writeError_ = 0;
-};
-
-Kind detectKind(const Target& target, const std::string& path) {
-  const std::string start = target.firstBytes();
-  if (start.empty()) {
-    throw OutputError(path + " is empty: the run ended before anything was written to it");
-  }
-  if (hasEdfVersion(start)) {
-    return Kind::Edf;
-  }
-  // bvhost's whole first line and its header row: a file cut short before
-  // them holds no sample, and a file that merely begins with '#' may be
-  // anybody's.
-  const std::string_view text = start;
-  const std::string prefix = std::string(kCsvFirstLine) + " of ";
-  const auto lineEnd = text.find('\n');
-  if (text.starts_with(prefix) && lineEnd != std::string_view::npos &&
-      text.substr(lineEnd + 1).starts_with(kCsvColumns)) {
-    return Kind::Csv;
-  }
-  throw OutputError(path +
-                    " is no recording bvhost writes: it begins neither with an EDF or BDF "
-                    "header nor with bvhost's CSV first line and header row");
-}
 
 bool exists(const std::string& path) {
   struct stat status {};
@@ -218,12 +66,12 @@ void requireWritableFolder(const std::string& path, const std::string& why) {
   const std::string folder = folderOf(path);
   if (::access(folder.c_str(), W_OK | X_OK) != 0) {
     throw OutputError("cannot repair " + path + ": its folder " + folder + " is not writable (" +
-                      errorText(errno) + "), and repair must " + why);
+                      std::strerror(errno) + "), and repair must " + why);
   }
 }
 
 // Returns whether there was anything to complete.
-bool repairEdf(const Target& target, const std::string& file) {
+bool repairEdf(const RepairFile& target, const std::string& file) {
   const std::string journal = journalPathFor(file);
   const bool hasJournal = exists(journal);
   const EdfFileState state = inspectEdfFile(target.fd(), file);
@@ -272,14 +120,14 @@ int runRepair(const std::string& file, const std::optional<std::string>& out) {
     std::vector<OutputFile> outputs = {{*out, OutputFormat::Bdf, ""}};
     checkOutputs(outputs);
   }
-  const Target target(file);
-  const Kind kind = detectKind(target, file);
+  const RepairFile target(file);
+  const RecordingKind kind = target.kind();
   const std::optional<std::string> moveTo = out ? out : intendedPath(file);
   if (moveTo && !exists(*moveTo)) {
     requireWritableFolder(file, "move it to " + *moveTo);
   }
   bool repaired = false;
-  if (kind == Kind::Edf) {
+  if (kind == RecordingKind::Edf) {
     repaired = repairEdf(target, file);
   } else if (!target.endsWithLineBreak()) {
     target.requireWritable();

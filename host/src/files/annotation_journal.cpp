@@ -14,6 +14,8 @@
 #include <set>
 #include <string_view>
 
+#include "base/posix_io.h"
+#include "files/file_paths.h"
 #include "files/folder_sync.h"
 #include "files/sample_writer.h"
 
@@ -111,17 +113,10 @@ void AnnotationJournal::sync() {
     throw OutputError("cannot write " + path_ + ": it was removed");
   }
   std::size_t written = 0;
-  while (written < pending_.size()) {
-    const ssize_t put = ::write(fd_, pending_.data() + written, pending_.size() - written);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      const int reason = put == 0 ? EIO : errno;
-      pending_.erase(0, written);
-      throw OutputError("cannot write " + path_ + ": " + std::strerror(reason));
-    }
-    written += static_cast<std::size_t>(put);
+  if (const int error = writeAll(fd_, pending_.data(), pending_.size(), &written); error != 0) {
+    // What did reach the file is not written again by the next sync.
+    pending_.erase(0, written);
+    throw OutputError("cannot write " + path_ + ": " + std::strerror(error));
   }
   pending_.clear();
   if (::fdatasync(fd_) != 0) {
@@ -197,19 +192,15 @@ std::vector<Annotation> readAnnotationJournal(const std::string& path) {
   std::string content;
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      const int reason = errno;
+    std::size_t got = 0;
+    if (const int error = readSome(fd, buffer, sizeof buffer, got); error != 0) {
       ::close(fd);
-      throw OutputError("cannot read " + path + ": " + std::strerror(reason));
+      throw OutputError("cannot read " + path + ": " + std::strerror(error));
     }
     if (got == 0) {
       break;
     }
-    content.append(buffer, static_cast<std::size_t>(got));
+    content.append(buffer, got);
   }
   ::close(fd);
   return parseAnnotationJournal(content);

@@ -9,13 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include "base/posix_io.h"
 #include "files/sample_writer.h"
 
 namespace bvhost {
 namespace {
 
-[[noreturn]] void fail(const std::string& doing, const std::string& name) {
-  throw OutputError(doing + " " + name + ": " + std::strerror(errno));
+[[noreturn]] void fail(const std::string& doing, const std::string& name, int error = errno) {
+  throw OutputError(doing + " " + name + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -52,20 +53,8 @@ std::uint64_t finishCsvFile(int fd, const std::string& name) {
   while (end > 0 && !found) {
     const std::uint64_t begin = end - std::min<std::uint64_t>(end, block.size());
     const auto length = static_cast<std::size_t>(end - begin);
-    std::size_t got = 0;
-    while (got < length) {
-      const ssize_t n =
-          ::pread(fd, block.data() + got, length - got, static_cast<off_t>(begin + got));
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        if (n == 0) {
-          errno = EIO;
-        }
-        fail("cannot read", name);
-      }
-      got += static_cast<std::size_t>(n);
+    if (const int error = readAllAt(fd, block.data(), length, begin); error != 0) {
+      fail("cannot read", name, error);
     }
     for (std::size_t i = length; i > 0; --i) {
       if (block[i - 1] == '\n') {

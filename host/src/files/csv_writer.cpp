@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "base/frame_period.h"
+#include "base/posix_io.h"
 #include "base/units.h"
 #include "files/csv_finish.h"
+#include "files/csv_format.h"
 #include "files/write_failure.h"
 
 namespace bvhost {
@@ -145,16 +147,8 @@ void CsvWriter::write(std::size_t channel, std::uint64_t frame, std::uint64_t fi
 }
 
 void CsvWriter::flush() {
-  std::size_t done = 0;
-  while (failure_ == 0 && done < used_) {
-    const ssize_t written = ::write(fd_, buffer_.data() + done, used_ - done);
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-    } else if (written == 0) {
-      failure_ = ENOSPC;
-    } else if (errno != EINTR) {
-      failure_ = errno;
-    }
+  if (failure_ == 0) {
+    failure_ = writeAll(fd_, buffer_.data(), used_);
   }
   used_ = 0;
   if (failure_ != 0) {

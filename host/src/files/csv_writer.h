@@ -9,10 +9,6 @@
 
 namespace bvhost {
 
-// How every CSV file bvhost writes begins, then the column names.
-inline constexpr const char* kCsvFirstLine = "# bvhost recording";
-inline constexpr const char* kCsvColumns = "component,channel,unit,sample_index,time_s,value\n";
-
 class CsvWriter : public SampleWriter {
  public:
   CsvWriter(int fd, const std::string& path, const std::vector<ChannelInfo>& channels,

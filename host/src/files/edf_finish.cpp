@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/posix_io.h"
 #include "files/annotation_journal.h"
 #include "files/edf_annotations.h"
 #include "files/edf_header.h"
@@ -20,8 +21,8 @@ class File {
  public:
   File(int fd, const std::string& name) : fd_(fd), name_(name) {}
 
-  [[noreturn]] void fail(const std::string& doing) const {
-    throw OutputError(doing + " " + name_ + ": " + std::strerror(errno));
+  [[noreturn]] void fail(const std::string& doing, int error = errno) const {
+    throw OutputError(doing + " " + name_ + ": " + std::strerror(error));
   }
 
   std::uint64_t size() const {
@@ -32,41 +33,17 @@ class File {
     return static_cast<std::uint64_t>(status.st_size);
   }
 
-  // Short reads count as failures: the caller asked only for bytes the
-  // file's size says are there.
+  // The file ending early counts as a failure: the caller asked only for
+  // bytes the file's size says are there.
   void read(char* data, std::size_t size, std::uint64_t offset) const {
-    while (size > 0) {
-      const ssize_t got = ::pread(fd_, data, size, static_cast<off_t>(offset));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        if (got == 0) {
-          errno = EIO;
-        }
-        fail("cannot read");
-      }
-      data += got;
-      size -= static_cast<std::size_t>(got);
-      offset += static_cast<std::uint64_t>(got);
+    if (const int error = readAllAt(fd_, data, size, offset); error != 0) {
+      fail("cannot read", error);
     }
   }
 
   void write(const char* data, std::size_t size, std::uint64_t offset) const {
-    while (size > 0) {
-      const ssize_t put = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-      if (put < 0 && errno == EINTR) {
-        continue;
-      }
-      if (put <= 0) {
-        if (put == 0) {
-          errno = EIO;
-        }
-        fail("cannot write");
-      }
-      data += put;
-      size -= static_cast<std::size_t>(put);
-      offset += static_cast<std::uint64_t>(put);
+    if (const int error = writeAllAt(fd_, data, size, offset); error != 0) {
+      fail("cannot write", error);
     }
   }
 
@@ -136,6 +113,52 @@ std::string clearedArea(const std::string& area, bool keeper) {
   return cleared;
 }
 
+// The annotation areas of every record rebuilt: each keeps its record's
+// time-keeping annotation and takes as many of `annotations` as fit, in
+// time order; the report says how many went in and how many did not.
+void rebuildAnnotations(const File& file, const std::string& name, const EdfHeader& header,
+                        std::uint64_t records, std::vector<Annotation> annotations,
+                        EdfFinishReport& report) {
+  const std::vector<std::size_t> areas = header.annotationSignals();
+  const std::uint64_t firstRecord = header.headerBytes;
+  const EdfSignalHeader& keeper = header.signals[areas.front()];
+  std::string area(keeper.bytesInRecord, '\0');
+  file.read(area.data(), area.size(), firstRecord + keeper.offsetInRecord);
+  const auto start = timekeepingOnset(area);
+  if (!start) {
+    throw OutputError(name +
+                      " is no EDF+ or BDF+ file: its first data record begins with no "
+                      "time-keeping annotation");
+  }
+  report.openAnnotationsClosed = closeOpenAnnotations(
+      annotations, static_cast<double>(records) * header.recordDurationSeconds);
+  std::size_t unwritable = 0;
+  const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
+  // Every record is visited, also after the last annotation is placed:
+  // what an earlier completion put there from another list must go.
+  std::size_t next = 0;
+  for (std::uint64_t r = 0; r < records; ++r) {
+    const std::uint64_t recordStart = firstRecord + r * header.bytesPerRecord;
+    for (std::size_t a = 0; a < areas.size(); ++a) {
+      const EdfSignalHeader& signal = header.signals[areas[a]];
+      area.assign(signal.bytesInRecord, '\0');
+      file.read(area.data(), area.size(), recordStart + signal.offsetInRecord);
+      // A record whose time-keeping TAL is missing is damaged; what is put
+      // after it would be read as that TAL.
+      if (a == 0 && !timekeepingOnset(area)) {
+        continue;
+      }
+      std::string rebuilt = clearedArea(area, a == 0);
+      next += packTals(rebuilt, tals, next);
+      if (rebuilt != area) {
+        file.write(rebuilt.data(), rebuilt.size(), recordStart + signal.offsetInRecord);
+      }
+    }
+  }
+  report.annotationsWritten = next;
+  report.annotationsLeftOut = unwritable + tals.size() - next;
+}
+
 }  // namespace
 
 EdfFileState inspectEdfFile(int fd, const std::string& name) {
@@ -177,43 +200,7 @@ EdfFinishReport finishEdfFile(int fd, const std::string& name, std::vector<Annot
   if (areasMode == AnnotationAreas::kKeep) {
     report.annotationsLeftOut = annotations.size();
   } else if (!areas.empty() && records > 0) {
-    const std::uint64_t firstRecord = header.headerBytes;
-    const EdfSignalHeader& keeper = header.signals[areas.front()];
-    std::string area(keeper.bytesInRecord, '\0');
-    file.read(area.data(), area.size(), firstRecord + keeper.offsetInRecord);
-    const auto start = timekeepingOnset(area);
-    if (!start) {
-      throw OutputError(name +
-                        " is no EDF+ or BDF+ file: its first data record begins with no "
-                        "time-keeping annotation");
-    }
-    report.openAnnotationsClosed = closeOpenAnnotations(
-        annotations, static_cast<double>(records) * header.recordDurationSeconds);
-    std::size_t unwritable = 0;
-    const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
-    // Every record is visited, also after the last annotation is placed:
-    // what an earlier completion put there from another list must go.
-    std::size_t next = 0;
-    for (std::uint64_t r = 0; r < records; ++r) {
-      const std::uint64_t recordStart = firstRecord + r * header.bytesPerRecord;
-      for (std::size_t a = 0; a < areas.size(); ++a) {
-        const EdfSignalHeader& signal = header.signals[areas[a]];
-        area.assign(signal.bytesInRecord, '\0');
-        file.read(area.data(), area.size(), recordStart + signal.offsetInRecord);
-        // A record whose time-keeping TAL is missing is damaged; what is put
-        // after it would be read as that TAL.
-        if (a == 0 && !timekeepingOnset(area)) {
-          continue;
-        }
-        std::string rebuilt = clearedArea(area, a == 0);
-        next += packTals(rebuilt, tals, next);
-        if (rebuilt != area) {
-          file.write(rebuilt.data(), rebuilt.size(), recordStart + signal.offsetInRecord);
-        }
-      }
-    }
-    report.annotationsWritten = next;
-    report.annotationsLeftOut = unwritable + tals.size() - next;
+    rebuildAnnotations(file, name, header, records, std::move(annotations), report);
   } else {
     report.annotationsLeftOut = annotations.size();
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/units.h"
+#include "files/edf_encoding.h"
 #include "files/record_assembler.h"
 #include "files/sample_writer.h"
 
@@ -42,9 +43,6 @@ class EdfWriter : public SampleWriter {
  private:
   void openFile(int fd, bool bdf, const RecordingInfo& info);
   void writeReady();
-  // One record's samples into the file's digital form; returns where the
-  // next record's samples begin.
-  const float* encodeRecord(const float* samples);
   void journalAnnotations();
   void checkFileSize();
   [[noreturn]] void fail(const std::string& what, int error, std::uint64_t wantedBytes = 0);
@@ -58,20 +56,7 @@ class EdfWriter : public SampleWriter {
   std::unique_ptr<RecordAssembler> assembler_;
   std::unique_ptr<AnnotationJournal> journal_;
   std::vector<Annotation> annotations_;
-  // Per signal, how a physical value becomes a digital one.
-  struct Scale {
-    std::size_t samples;  // per record
-    double step;          // physical units per digital step
-    double offset;        // digital value of physical zero, negated
-  };
-  std::vector<Scale> scales_;
-  // One record in the file's digital form, handed to EDFlib in one call:
-  // three bytes a sample in BDF+, a short in EDF+.
-  std::vector<unsigned char> bytes_;
-  std::vector<short> shorts_;
-  bool bdf_ = true;
-  int digitalMax_ = 0;
-  int digitalMin_ = 0;
+  EdfRecordEncoder encoder_;
   int handle_ = -1;
   int fd_ = -1;  // our own descriptor of the file, for fdatasync and its size
   std::uint64_t records_ = 0;
@@ -81,21 +66,5 @@ class EdfWriter : public SampleWriter {
   std::string failure_;  // the first write that failed
   bool closed_ = false;
 };
-
-// The EDF label for a channel: at most 16 characters.
-std::string edfLabel(const ChannelInfo& channel);
-
-// The header's equipment (the plug-in and its version) and recording
-// additional ("bvhost record, 4 sensors, 28 channels") subfields, which a
-// viewer shows as what was recorded with what. Both share what the 80
-// characters of the recording field leave after the start date and the
-// empty admin code and technician, so the description shortens first and
-// the plug-in name is cut only when even the shortest does not fit.
-struct EdfRecordingFields {
-  std::string equipment;
-  std::string additional;
-};
-EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sensors,
-                                      std::size_t signals);
 
 }  // namespace bvhost

@@ -17,9 +17,4 @@ int syncFolder(const std::string& folder) noexcept {
   return result;
 }
 
-std::string folderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 }  // namespace bvhost

@@ -10,7 +10,4 @@ namespace bvhost {
 // folder says EINVAL; there is nothing more to do there, so that counts as 0.
 int syncFolder(const std::string& folder) noexcept;
 
-// The folder a path lies in; "." for a bare file name.
-std::string folderOf(const std::string& path);
-
 }  // namespace bvhost

@@ -1,20 +1,26 @@
 #include "files/partial_name.h"
 
+#include "files/file_paths.h"
+
 namespace bvhost {
 namespace {
 
 constexpr const char* kMarker = ".partial-";
 constexpr std::size_t kUniqueLength = 6;
 
-// Where the extension starts within the last path component, or npos.
-std::size_t extensionStart(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos || dot <= nameStart) {
-    return std::string::npos;
+// The target when the marker and its unique part end where `end` is, after
+// at least the first character of the file's own name: a template keeps
+// that much of the target's name, and a folder's name is not the file's.
+std::optional<std::string> targetWithMarkerBefore(const std::string& partialPath, std::size_t end) {
+  const std::size_t markerLength = std::char_traits<char>::length(kMarker);
+  if (end < markerLength + kUniqueLength) {
+    return std::nullopt;
   }
-  return dot;
+  const std::size_t marker = end - kUniqueLength - markerLength;
+  if (marker <= nameStart(partialPath) || partialPath.compare(marker, markerLength, kMarker) != 0) {
+    return std::nullopt;
+  }
+  return partialPath.substr(0, marker) + partialPath.substr(end);
 }
 
 }  // namespace
@@ -28,21 +34,14 @@ std::string partialTemplate(const std::string& finalPath, int& suffixLength) {
 }
 
 std::optional<std::string> intendedPath(const std::string& partialPath) {
-  const std::size_t dot = extensionStart(partialPath);
-  const std::size_t end = dot == std::string::npos ? partialPath.size() : dot;
-  const std::size_t markerLength = std::char_traits<char>::length(kMarker);
-  if (end < markerLength + kUniqueLength) {
-    return std::nullopt;
+  // The marker stands before the target's extension; a target without one
+  // ends in the marker, whose own dot then looks like an extension.
+  if (const std::size_t dot = extensionStart(partialPath); dot != std::string::npos) {
+    if (auto target = targetWithMarkerBefore(partialPath, dot)) {
+      return target;
+    }
   }
-  const std::size_t marker = end - kUniqueLength - markerLength;
-  if (partialPath.compare(marker, markerLength, kMarker) != 0) {
-    return std::nullopt;
-  }
-  const auto slash = partialPath.rfind('/');
-  if (slash != std::string::npos && marker <= slash) {
-    return std::nullopt;
-  }
-  return partialPath.substr(0, marker) + partialPath.substr(end);
+  return targetWithMarkerBefore(partialPath, partialPath.size());
 }
 
 }  // namespace bvhost

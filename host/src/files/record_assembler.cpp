@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/channel_info.h"
 #include "base/frame_period.h"
 
 namespace bvhost {
@@ -12,8 +13,6 @@ namespace {
 constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
-
-std::string sensorLabel(std::size_t sensor) { return "S" + std::to_string(sensor + 1); }
 
 RecordAssembler::RecordAssembler(std::vector<SignalSlot> signals, std::size_t sensors)
     : signals_(std::move(signals)),

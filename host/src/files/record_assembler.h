@@ -103,7 +103,4 @@ class RecordAssembler {
   std::vector<std::uint64_t> beyondSamples_;
 };
 
-// "S2", as signal labels name the sensor.
-std::string sensorLabel(std::size_t sensor);
-
 }  // namespace bvhost

@@ -4,7 +4,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/posix_io.h"
 #include "live/live_hub.h"
 #include "live/quiet_thread.h"
 
@@ -45,13 +45,11 @@ constexpr auto kSlice = 50ms;
 bool await(int socket, short events, Clock::time_point deadline,
            const std::atomic<socket_t>& listening) {
   while (listening != INVALID_SOCKET) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto now = Clock::now();
+    const bool lastSlice = deadline - now <= kSlice;
     pollfd entry{socket, events, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::clamp(left, 0ms, kSlice).count()));
-    if (ready > 0) {
-      return true;
-    }
-    if ((ready < 0 && errno != EINTR) || left <= kSlice) {
+    const int ready = pollUntil(entry, lastSlice ? deadline : now + kSlice);
+    if (ready != 0 || lastSlice) {
       return ready > 0;
     }
   }
@@ -189,13 +187,8 @@ namespace {
 // stands in for it.
 std::string newToken() {
   unsigned char bytes[24];
-  std::size_t filled = 0;
-  while (filled < sizeof bytes) {
-    const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (got < 0 && errno != EINTR) {
-      throw ListenError(std::string("cannot draw the live view's token: ") + std::strerror(errno));
-    }
-    filled += got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (const int error = fillRandom(bytes, sizeof bytes); error != 0) {
+    throw ListenError(std::string("cannot draw the live view's token: ") + std::strerror(error));
   }
   std::string token;
   for (const unsigned char byte : bytes) {

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "base/exit_codes.h"
-#include "files/output_target.h"
+#include "files/partial_file.h"
 #include "live/live_view.h"
 #include "plugin/channel_layout.h"
 #include "plugin/plugin_loader.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "files/output_target.h"
+#include "files/output_paths.h"
 #include "live/live_view.h"
 #include "plugin/plugin_configuration.h"
 #include "recording/stream_stats.h"

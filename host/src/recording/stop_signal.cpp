@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/exit_codes.h"
+#include "base/posix_io.h"
 #include "files/annotation_journal.h"
 
 namespace bvhost {
@@ -43,20 +44,8 @@ struct sigaction previous[kStopSignalCount];
 struct sigaction previousFileSize;
 
 // Everything below runs in the handler: write(2), stat(2), unlink(2) and
-// _exit(2) only, and no allocation.
-void say(const char* text, std::size_t length) {
-  while (length > 0) {
-    const ssize_t wrote = ::write(STDERR_FILENO, text, length);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;
-    }
-    text += wrote;
-    length -= static_cast<std::size_t>(wrote);
-  }
-}
+// _exit(2) only, and no allocation. What cannot be written is dropped.
+void say(const char* text, std::size_t length) { writeAll(STDERR_FILENO, text, length); }
 
 void say(const char* text) {
   std::size_t length = 0;

@@ -52,6 +52,7 @@ class StreamStats {
   // runs across them, since nobody knows what the sensors did meanwhile.
   void noteLost(const LostSpan& span);
 
+  const std::vector<ChannelInfo>& channels() const { return channels_; }
   const ChannelStats& channel(std::size_t index) const { return stats_[index]; }
   std::uint64_t totalSamples() const { return total_; }
   std::uint64_t totalGaps() const;
@@ -74,7 +75,7 @@ class StreamStats {
   std::vector<TimelineNote> takeTimeline();
   bool timelinePending() const { return !timeline_.empty(); }
 
-  // What is printed at the end of a recording.
+  // What is printed at the end of a recording (stream_summary.cpp).
   std::string summary(double elapsedSeconds, std::uint64_t frames,
                       SummaryDetail detail = SummaryDetail::Automatic) const;
 
@@ -92,13 +93,7 @@ class StreamStats {
     bool gathering = false;
   };
   void noteSensorFrame(std::size_t sensor);
-  std::string silenceSummary() const;
-  // Rows of every channel, or of only those that need a look; empty when
-  // there are none to show.
-  std::string channelTable(double elapsedSeconds, bool onlyOff) const;
-  std::string sensorTable(double elapsedSeconds) const;
   void noteClosed(std::size_t sensor, const Silence& silence);
-  std::string lostSummary() const;
   std::vector<SensorFrame> sensorFrames_;
   SilenceTracker silences_;
   std::vector<LostSpan> lost_;

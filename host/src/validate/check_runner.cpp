@@ -11,22 +11,10 @@
 #include <cstring>
 #include <exception>
 
+#include "base/posix_io.h"
+
 namespace bvhost {
 namespace {
-
-void writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
 
 [[noreturn]] void runChild(const std::function<void()>& body, int fd) {
   std::string verdict;
@@ -40,7 +28,7 @@ void writeAll(int fd, const std::string& text) {
   } catch (...) {
     verdict = "Fthe check threw an unknown exception";
   }
-  writeAll(fd, verdict);
+  writeAll(fd, verdict.data(), verdict.size());
   ::close(fd);
   // _exit: the parent's atexit handlers and stdio buffers belong to it.
   std::fflush(stdout);
@@ -114,38 +102,27 @@ CheckOutcome runIsolated(const std::function<void()>& body, int timeoutSeconds) 
   bool timedOut = false;
   const auto deadline = start + std::chrono::seconds(timeoutSeconds);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
       timedOut = true;
       break;
     }
     pollfd entry{fds[0], POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready <= 0) {
+    if (pollUntil(entry, deadline) <= 0) {
       continue;
     }
     char buffer[4096];
-    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
+    std::size_t got = 0;
+    if (readSome(fds[0], buffer, sizeof buffer, got) != 0 || got == 0) {
       break;
     }
-    message.append(buffer, static_cast<std::size_t>(n));
+    message.append(buffer, got);
   }
   ::close(fds[0]);
   if (timedOut) {
     ::kill(pid, SIGKILL);
   }
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  waitForChild(pid, status);
 
   CheckOutcome outcome = outcomeOf(status, message, timedOut, timeoutSeconds);
   outcome.seconds = elapsed();

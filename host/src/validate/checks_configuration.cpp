@@ -1,11 +1,9 @@
 // Configuration trees: well formed, released safely, and handed back as the
 // record last built or applied.
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <map>
 
-#include "base/frame_period.h"
+#include "base/channel_info.h"
 #include "kessra_plugin.h"
 #include "plugin/plugin_configuration.h"
 #include "plugin/plugin_result.h"
@@ -56,13 +54,11 @@ void checkSetting(AddressBook& book, const Setting& setting, const std::string& 
 // Samples come a frame at a time, so a rate is whole samples per frame over
 // the frame period, up to the float it is reported in.
 void expectWholeSamplesPerFrame(float rate, const std::string& what) {
-  const double perFrame = std::round(static_cast<double>(rate) * kFramePeriodSeconds);
-  const auto expected = static_cast<float>(perFrame / kFramePeriodSeconds);
-  const float ulp = std::nextafter(expected, std::numeric_limits<float>::infinity()) - expected;
-  expect(std::fabs(rate - expected) <= ulp,
-         what + " has rate " + std::to_string(rate) + " Hz; expected " + std::to_string(expected) +
-             " Hz, " + std::to_string(std::lround(perFrame)) +
-             " whole samples per 13.5 ms frame over the frame period");
+  const FrameRate expected = frameRate(rate);
+  expect(expected.matches(rate), what + " has rate " + std::to_string(rate) + " Hz; expected " +
+                                     std::to_string(expected.rate) + " Hz, " +
+                                     std::to_string(expected.samplesPerFrame) +
+                                     " whole samples per 13.5 ms frame over the frame period");
 }
 
 void checkTree(const Configuration& config, const std::string& when) {

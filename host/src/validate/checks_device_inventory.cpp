@@ -2,9 +2,8 @@
 // the stand-in: awkward lists, metadata that disagrees with the list, unit
 // texts in another case, and rates that round either way.
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
+#include "base/channel_info.h"
 #include "kessra_plugin.h"
 #include "plugin/plugin_configuration.h"
 #include "plugin/plugin_result.h"
@@ -171,13 +170,11 @@ void deviceRates(CheckContext& context) {
   standin::Script& script = useStandIn(context);
   const auto channels = oneSensorChannels(context, script, rates);
   for (std::size_t k = 0; k < rates.size(); ++k) {
-    const double perFrame = std::round(rates[k] * 0.0135);
-    const auto expected = static_cast<float>(perFrame * (1.0 / 0.0135));
-    const float ulp = std::nextafter(expected, std::numeric_limits<float>::infinity()) - expected;
-    expect(std::fabs(channels[k].rate - expected) <= ulp,
+    const FrameRate expected = frameRate(rates[k]);
+    expect(expected.matches(channels[k].rate),
            "channel " + std::to_string(k) + " with interop rate " + std::to_string(rates[k]) +
                " Hz reports " + std::to_string(channels[k].rate) + " Hz; expected " +
-               std::to_string(expected) + " Hz, " + std::to_string(std::lround(perFrame)) +
+               std::to_string(expected.rate) + " Hz, " + std::to_string(expected.samplesPerFrame) +
                " samples per 13.5 ms frame rounded half away from zero");
   }
 }

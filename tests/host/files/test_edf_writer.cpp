@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "files/csv_writer.h"
+#include "files/edf_setup.h"
 #include "files/edf_writer.h"
 #include "recording/recording_frames.h"
 

@@ -9,7 +9,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "files/output_target.h"
+#include "files/output_paths.h"
+#include "files/partial_file.h"
 #include "files/partial_name.h"
 
 using ::testing::HasSubstr;

@@ -1,34 +1,15 @@
-// Where recordings go, and how they get there without destroying anything:
-// every output is checked before a device is touched, and each is written
-// under a temporary name beside its target and moved over it only once it
-// is complete, so neither a failed run nor a power loss leaves a target
-// emptied or half-written.
+// How recordings reach their outputs without destroying anything: each is
+// written under a temporary name beside its target and moved over it only
+// once it is complete, so neither a failed run nor a power loss leaves a
+// target emptied or half-written.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "files/sample_writer.h"
+#include "files/output_paths.h"
 
 namespace bvhost {
-
-struct OutputFile {
-  std::string path;  // as the user gave it, for messages
-  OutputFormat format;
-  // Canonical path of the file to write, set by checkOutputs.
-  std::string finalPath;
-};
-
-// Checks every output before anything connects and fills in finalPath: the
-// real folder (symbolic links resolved) plus the file name, or, when the
-// output is a symbolic link, the canonical path of the file it points at.
-// A link pointing at nothing is refused rather than followed: the file it
-// would create lies wherever the link says, which the user may not expect,
-// and a chain of links may not resolve the same way when the run ends.
-// Throws OutputError naming the output as given and why it cannot be
-// written: a missing or unwritable folder, a directory or other non-regular
-// file, or two outputs naming one file (by spelling, link or hard link).
-void checkOutputs(std::vector<OutputFile>& outputs);
 
 // A file being written under a temporary name beside its target. The name
 // comes from partialTemplate, so a file left by a failed run says where it
