@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "files/output_target.h"
+#include "files/partial_file.h"
 #include "files/sample_writer.h"
 
 namespace bvhost {
