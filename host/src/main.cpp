@@ -8,9 +8,10 @@
 
 #include "app/cli.h"
 #include "app/info_command.h"
+#include "app/record_command.h"
 #include "app/repair_command.h"
 #include "base/exit_codes.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 #include "live/live_server.h"
 #include "plugin/plugin_loader.h"
 #include "plugin/plugin_result.h"

@@ -20,9 +20,10 @@
 #include "files/edf_finish.h"
 #include "files/edf_header.h"
 #include "files/folder_sync.h"
+#include "files/output_error.h"
+#include "files/output_format.h"
 #include "files/output_target.h"
 #include "files/partial_name.h"
-#include "files/sample_writer.h"
 
 namespace bvhost {
 namespace {

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "files/folder_sync.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

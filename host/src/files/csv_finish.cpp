@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

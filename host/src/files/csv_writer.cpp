@@ -12,6 +12,8 @@
 #include "base/frame_period.h"
 #include "base/units.h"
 #include "files/csv_finish.h"
+#include "files/iso_time.h"
+#include "files/output_error.h"
 #include "files/write_failure.h"
 
 namespace bvhost {

@@ -18,6 +18,7 @@
 #include "files/edf_annotations.h"
 #include "files/edf_finish.h"
 #include "files/edf_header.h"
+#include "files/output_error.h"
 #include "files/write_failure.h"
 
 namespace bvhost {

@@ -19,6 +19,7 @@
 
 #include "files/annotation_journal.h"
 #include "files/folder_sync.h"
+#include "files/output_error.h"
 #include "files/partial_name.h"
 
 namespace bvhost {

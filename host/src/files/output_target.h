@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/sample_writer.h"
+#include "files/output_format.h"
 
 namespace bvhost {
 
