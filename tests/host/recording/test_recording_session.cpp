@@ -111,6 +111,15 @@ void expectEveryFrame(const KeepingSink& sink, const std::vector<ChannelInfo>& c
   }
 }
 
+// Connected with the default trigger options and streaming into `sink`.
+void startInto(RecordingSession& session, KeepingSink* sink) {
+  session.connect({});
+  session.start();
+  if (sink != nullptr) {
+    session.addSink(*sink);
+  }
+}
+
 }  // namespace
 
 TEST(RecordingSession, AShortRunHandsTheSinkEveryFrameInOrderAndEndsDisconnected) {
@@ -150,9 +159,7 @@ TEST(RecordingSession, AnOutageReachesTheSinkAsAGapAtItsFrameWithOneNote) {
       {{"ORVANE_SIM_SEED", "11"}, {"ORVANE_SIM_SENSORS", "1"}, {"ORVANE_SIM_OUTAGE", "74:74"}});
   RecordingSession session(kPlugin);
   KeepingSink sink;
-  session.connect({});
-  session.start();
-  session.addSink(sink);
+  startInto(session, &sink);
   session.stream(3.0);  // 223 frames
   const StreamEnd end = session.finish();
   ASSERT_FALSE(end.failure);
@@ -166,7 +173,8 @@ TEST(RecordingSession, AnOutageReachesTheSinkAsAGapAtItsFrameWithOneNote) {
   ASSERT_EQ(sink.notes.size(), 1u);
   const auto& [note, begins] = sink.notes.front();
   EXPECT_FALSE(begins);
-  EXPECT_EQ(note.text, "frames lost");
+  // A loaded machine may have been held up meanwhile, which the text adds.
+  EXPECT_THAT(note.text, ::testing::StartsWith("frames lost"));
   EXPECT_DOUBLE_EQ(note.onsetSeconds, static_cast<double>(first) * kFramePeriodSeconds);
   EXPECT_DOUBLE_EQ(note.durationSeconds, static_cast<double>(count) * kFramePeriodSeconds);
   expectEveryFrame(sink, session.channels(), 223);
@@ -181,11 +189,9 @@ TEST(RecordingSession, EveryWayARunEndsLeavesThePluginDisconnected) {
     RecordingSession session(kPlugin);
     KeepingSink sink;
     sink.failFrom = 20;
-    session.connect({});
-    session.start();
-    session.addSink(sink);
+    startInto(session, &sink);
     session.stream(30.0);
-    // One frame a read: the stream ended at the failure, not at its time.
+    // The stream ended at the failure, not at its time.
     EXPECT_LT(session.frames().frames(), 40u);
     const StreamEnd end = session.finish();
     EXPECT_EQ(stateOf(probe), BV_STATE_DISCONNECTED);
@@ -194,8 +200,7 @@ TEST(RecordingSession, EveryWayARunEndsLeavesThePluginDisconnected) {
   }
   {
     RecordingSession session(kPlugin);
-    session.connect({});
-    session.start();
+    startInto(session, nullptr);
     StreamHooks hooks;
     hooks.afterPass = [&session](RecordingSession::Clock::time_point) {
       if (session.frames().frames() >= 10) {
@@ -209,8 +214,7 @@ TEST(RecordingSession, EveryWayARunEndsLeavesThePluginDisconnected) {
   }
   {
     RecordingSession session(kPlugin);
-    session.connect({});
-    session.start();
+    startInto(session, nullptr);
     EXPECT_EQ(stateOf(probe), BV_STATE_STREAMING);
   }
   EXPECT_EQ(stateOf(probe), BV_STATE_DISCONNECTED);
