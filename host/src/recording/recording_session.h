@@ -4,7 +4,8 @@
 // sinks it is given. It knows nothing of files or of a command line and
 // prints nothing: what a run means to its user is the front end's to say.
 //
-// A session goes one way: connect, start, stream, stopAndDisconnect, finish.
+// A session goes one way: connect, start, stream, stopAndDisconnect, finish;
+// a call out of that order throws std::logic_error.
 // The plug-in is left stopped and disconnected whatever happens: a failure
 // while streaming (a refused read, a sink or hook that throws) ends the
 // stream and is handed back by finish() rather than thrown past the plug-in;
