@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "files/sample_writer.h"
+#include "files/open_writer.h"
 #include "plugin/channel_layout.h"
 #include "signals.h"
 

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "recording/recorder.h"
+#include "app/record_command.h"
 
 namespace bvhost {
 

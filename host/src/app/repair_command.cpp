@@ -14,10 +14,11 @@
 #include "files/edf_finish.h"
 #include "files/file_paths.h"
 #include "files/folder_sync.h"
+#include "files/output_error.h"
+#include "files/output_format.h"
 #include "files/output_paths.h"
 #include "files/partial_name.h"
 #include "files/repair_file.h"
-#include "files/sample_writer.h"
 
 namespace bvhost {
 namespace {

@@ -17,7 +17,7 @@
 #include "base/posix_io.h"
 #include "files/file_paths.h"
 #include "files/folder_sync.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

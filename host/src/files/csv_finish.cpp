@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/posix_io.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

@@ -14,6 +14,8 @@
 #include "base/units.h"
 #include "files/csv_finish.h"
 #include "files/csv_format.h"
+#include "files/iso_time.h"
+#include "files/output_error.h"
 #include "files/write_failure.h"
 
 namespace bvhost {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/channel_info.h"
+#include "base/recording_info.h"
 #include "files/sample_writer.h"
 
 namespace bvhost {

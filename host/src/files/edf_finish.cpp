@@ -12,7 +12,7 @@
 #include "files/annotation_journal.h"
 #include "files/edf_annotations.h"
 #include "files/edf_header.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

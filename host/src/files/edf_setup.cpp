@@ -11,6 +11,7 @@
 #include "base/frame_period.h"
 #include "base/units.h"
 #include "files/edf_annotations.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

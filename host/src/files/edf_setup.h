@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/channel_info.h"
+#include "base/recording_info.h"
 #include "files/edf_encoding.h"
-#include "files/sample_writer.h"
 
 namespace bvhost {
 

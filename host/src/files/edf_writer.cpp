@@ -16,6 +16,7 @@
 #include "files/edf_finish.h"
 #include "files/edf_header.h"
 #include "files/edf_setup.h"
+#include "files/output_error.h"
 #include "files/write_failure.h"
 
 namespace bvhost {

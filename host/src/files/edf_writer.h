@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/channel_info.h"
+#include "base/recording_info.h"
 #include "base/units.h"
 #include "files/edf_encoding.h"
 #include "files/record_assembler.h"

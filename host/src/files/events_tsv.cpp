@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/output_error.h"
 #include "files/partial_file.h"
-#include "files/sample_writer.h"
 
 namespace bvhost {
 namespace {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "files/sample_writer.h"
+#include "files/output_error.h"
+#include "files/output_format.h"
 
 namespace bvhost {
 

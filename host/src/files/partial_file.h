@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "files/output_format.h"
 #include "files/output_paths.h"
 
 namespace bvhost {

@@ -12,7 +12,7 @@
 #include "files/csv_format.h"
 #include "files/edf_header.h"
 #include "files/file_status.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 namespace {

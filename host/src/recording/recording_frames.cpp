@@ -1,16 +1,15 @@
 #include "recording/recording_frames.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace bvhost {
 
 RecordingFrames::RecordingFrames(const std::vector<ChannelInfo>& channels,
-                                 std::vector<std::unique_ptr<SampleWriter>>& writers,
-                                 std::uint64_t frameLimit, LiveTap* tap)
+                                 std::vector<FrameSink*> sinks, std::uint64_t frameLimit)
     : stats_(channels),
-      writers_(writers),
+      sinks_(std::move(sinks)),
       frameLimit_(frameLimit),
-      tap_(tap),
       nextFrame_(channels.size(), 0) {}
 
 void RecordingFrames::deliver(std::size_t channel, const SampleBlock& block) {
@@ -26,14 +25,11 @@ void RecordingFrames::deliver(std::size_t channel, const SampleBlock& block) {
     return;
   }
   stats_.add(channel, frame, block);
-  // A block of no samples still reaches the writers: it is the channel's
+  // A block of no samples still reaches the sinks: it is the channel's
   // part of its frame, and what it lacks is a gap in place.
   if (block.count == 0 || block.values != nullptr) {
-    for (auto& writer : writers_) {
-      writer->write(channel, frame, block.firstIndex, block.values, block.count);
-    }
-    if (tap_ != nullptr) {
-      tap_->add(channel, frame, block.values, block.count);
+    for (FrameSink* sink : sinks_) {
+      sink->write(channel, frame, block.firstIndex, block.values, block.count);
     }
   }
   passTimeline();
@@ -48,8 +44,8 @@ void RecordingFrames::insertLost(std::uint64_t count, bool placeUncertain) {
   }
   const std::uint64_t kept = std::min(count, frameLimit_ - first);
   stats_.noteLost({first, kept, placeUncertain});
-  for (auto& writer : writers_) {
-    writer->skipFrames(first, kept);
+  for (FrameSink* sink : sinks_) {
+    sink->skipFrames(first, kept);
   }
   passTimeline();
 }
@@ -61,8 +57,8 @@ void RecordingFrames::finish() {
 
 void RecordingFrames::passTimelineNow() {
   for (const auto& note : stats_.takeTimeline()) {
-    for (auto& writer : writers_) {
-      writer->annotate(note.annotation, note.begins);
+    for (FrameSink* sink : sinks_) {
+      sink->annotate(note.annotation, note.begins);
     }
   }
 }

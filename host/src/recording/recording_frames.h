@@ -1,26 +1,25 @@
 // The recording's one frame clock. Every block gets its frame number here,
-// and every output (the files, the live view, the summary) gets the same
-// one, so a frame that is missing, for one sensor or for all, is a gap at
-// the same place everywhere. Silences are judged here too, once for all.
+// and every output (each sink, the summary) gets the same one, so a frame
+// that is missing, for one sensor or for all, is a gap at the same place
+// everywhere. Silences are judged here too, once for all.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "files/sample_writer.h"
-#include "live/live_tap.h"
+#include "base/channel_info.h"
+#include "base/frame_sink.h"
+#include "kessra_plugin.h"
 #include "recording/stream_stats.h"
 
 namespace bvhost {
 
 class RecordingFrames {
  public:
-  // Frames from `frameLimit` on are left out of every output; `tap` may be
-  // null.
-  RecordingFrames(const std::vector<ChannelInfo>& channels,
-                  std::vector<std::unique_ptr<SampleWriter>>& writers, std::uint64_t frameLimit,
-                  LiveTap* tap);
+  // Frames from `frameLimit` on are left out of every sink, which are fed in
+  // the order given.
+  RecordingFrames(const std::vector<ChannelInfo>& channels, std::vector<FrameSink*> sinks,
+                  std::uint64_t frameLimit);
 
   // The channel's next block: its frame is the one after the channel's last,
   // past any frames lost since.
@@ -33,6 +32,8 @@ class RecordingFrames {
   // Frames so far, lost ones included: the most any channel reached.
   std::uint64_t frames() const { return frames_; }
   std::uint64_t frameLimit() const { return frameLimit_; }
+  // Frames the sinks got, lost ones included: those up to the limit.
+  std::uint64_t keptFrames() const { return frames_ < frameLimit_ ? frames_ : frameLimit_; }
   // Frames the device delivered past the limit, left out.
   std::uint64_t framesLeftOut() const { return leftOut_; }
   StreamStats& stats() { return stats_; }
@@ -48,9 +49,8 @@ class RecordingFrames {
   void passTimelineNow();
 
   StreamStats stats_;
-  std::vector<std::unique_ptr<SampleWriter>>& writers_;
+  std::vector<FrameSink*> sinks_;
   std::uint64_t frameLimit_;
-  LiveTap* tap_;
   std::vector<std::uint64_t> nextFrame_;  // per channel
   std::uint64_t frames_ = 0;
   std::uint64_t leftOut_ = 0;

@@ -10,7 +10,8 @@
 #include <filesystem>
 
 #include "files/annotation_journal.h"
-#include "files/sample_writer.h"
+#include "files/open_writer.h"
+#include "files/output_error.h"
 
 using namespace bvhost;
 using ::testing::HasSubstr;

@@ -16,7 +16,7 @@
 #include "files/edf_annotations.h"
 #include "files/edf_finish.h"
 #include "files/edf_header.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 using namespace bvhost;
 using ::testing::HasSubstr;

@@ -18,6 +18,8 @@
 #include "files/csv_writer.h"
 #include "files/edf_setup.h"
 #include "files/edf_writer.h"
+#include "files/iso_time.h"
+#include "files/output_error.h"
 #include "recording/recording_frames.h"
 
 using namespace bvhost;
@@ -94,7 +96,7 @@ TEST(EdfWriter, AShortFrameLeavesAGapInPlaceAndShiftsNothing) {
     writers.push_back(std::make_unique<EdfWriter>(NewFile(path).fd, path, true, kChannels,
                                                   RecordingInfo{"Test", "1", {}}));
     auto& writer = static_cast<EdfWriter&>(*writers.front());
-    RecordingFrames frames(kChannels, writers, 1000, nullptr);
+    RecordingFrames frames(kChannels, {writers.front().get()}, 1000);
     std::vector<float> emg(26);
     for (std::size_t i = 0; i < emg.size(); ++i) {
       emg[i] = static_cast<float>(i) * 0.01f;
@@ -172,7 +174,7 @@ TEST(EdfWriter, ALongSilenceIsAFlatGapWithOneAnnotation) {
     writers.push_back(std::make_unique<EdfWriter>(NewFile(path).fd, path, false, kChannels,
                                                   RecordingInfo{"Test", "1", {}}));
     auto& writer = static_cast<EdfWriter&>(*writers.front());
-    RecordingFrames frames(kChannels, writers, kFrames, nullptr);
+    RecordingFrames frames(kChannels, {writers.front().get()}, kFrames);
     for (std::size_t frame = 0; frame < kFrames; ++frame) {
       frames.deliver(0, {frame * 26, 1, emg.data(), 26});
       const bool silent = frame >= kBefore && frame < kBefore + kSilent;

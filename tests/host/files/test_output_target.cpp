@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/output_error.h"
 #include "files/output_paths.h"
 #include "files/partial_file.h"
 #include "files/partial_name.h"

@@ -8,6 +8,7 @@
 #include <deque>
 
 #include "base/frame_period.h"
+#include "base/frame_sink.h"
 #include "recording/frame_loss.h"
 #include "recording/recording_frames.h"
 #include "recording/recording_sink.h"
@@ -69,7 +70,7 @@ TEST(FrameLossDetector, CountsASuddenShortfallButNotBurstsOrCatchingUp) {
 
 namespace {
 
-class NoteTaker : public SampleWriter {
+class NoteTaker : public FrameSink {
  public:
   struct Note {
     double onset;
@@ -87,9 +88,6 @@ class NoteTaker : public SampleWriter {
   void annotate(const Annotation& annotation, bool begins) override {
     notes.push_back({annotation.onsetSeconds, annotation.durationSeconds, annotation.text, begins});
   }
-  void sync() override {}
-  void close() override {}
-  const std::string& path() const override { return name; }
 
   struct Block {
     std::size_t channel;
@@ -100,7 +98,6 @@ class NoteTaker : public SampleWriter {
   std::vector<Block> blocks;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> skipped;
   std::vector<Note> notes;
-  std::string name = "notes";
 };
 
 const std::vector<ChannelInfo> kTwoSensors = {{0, "A", "EMG", 9, 2000.0, 27},
@@ -117,10 +114,8 @@ SampleBlock samples(std::uint64_t count) {
 // them, one annotation says so, the frames after keep their numbers, and a
 // sensor's silence neither runs across them nor goes unjournalled.
 TEST(RecordingFrames, LostFramesAreOneGapEverywhereAndSilencesBeginInTheJournal) {
-  std::vector<std::unique_ptr<SampleWriter>> writers;
-  writers.push_back(std::make_unique<NoteTaker>());
-  auto& notes = static_cast<NoteTaker&>(*writers.front());
-  RecordingFrames frames(kTwoSensors, writers, 20, nullptr);
+  NoteTaker notes;
+  RecordingFrames frames(kTwoSensors, {&notes}, 20);
   for (int frame = 0; frame < 3; ++frame) {
     frames.deliver(0, samples(27));
     frames.deliver(1, samples(frame == 0 ? 27 : 0));  // B falls silent at frame 1
@@ -189,9 +184,8 @@ Outcome holdUpThenSlowBacklog(std::size_t backlog) {
   deviceFrames = 0;
   EntryPoints api{};
   api.bv_read_samples = &readOne;
-  std::vector<std::unique_ptr<SampleWriter>> writers;
-  writers.push_back(std::make_unique<NoteTaker>());
-  RecordingFrames frames(channels, writers, 1000, nullptr);
+  NoteTaker notes;
+  RecordingFrames frames(channels, {&notes}, 1000);
   RecordingSink sink(channels, frames);
   double t = 1.0;
   makeFramesUntil(t, backlog);
@@ -219,7 +213,7 @@ Outcome holdUpThenSlowBacklog(std::size_t backlog) {
   }
   sink.finish(true);
   frames.finish();
-  return {static_cast<NoteTaker&>(*writers.front()).blocks, frames.stats().lostSpans()};
+  return {notes.blocks, frames.stats().lostSpans()};
 }
 
 }  // namespace

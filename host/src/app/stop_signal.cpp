@@ -1,4 +1,4 @@
-#include "recording/stop_signal.h"
+#include "app/stop_signal.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "recording/progress.h"
+#include "app/progress.h"
 
 #include <unistd.h>
 

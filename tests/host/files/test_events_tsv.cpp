@@ -9,7 +9,7 @@
 #include <string>
 
 #include "files/events_tsv.h"
-#include "files/sample_writer.h"
+#include "files/output_error.h"
 
 using namespace bvhost;
 using ::testing::HasSubstr;

@@ -1,5 +1,6 @@
-// `bvhost record`: connect with the trigger options, stream for a while,
-// stop, drain, disconnect, and leave complete files behind.
+// `bvhost record` and `bvhost monitor`: connect with the trigger options,
+// stream for a while, stop, drain, disconnect, and leave complete files
+// behind; the live view, the summary and the exit code on top.
 #pragma once
 
 #include <string>

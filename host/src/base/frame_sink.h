@@ -1,0 +1,36 @@
+// Where a recording's frames go: a file, the live view, or a front end's own
+// buffer. Blocks arrive per channel in the order the plug-in delivered them,
+// each with the frame of the stream it belongs to, as the recording's one
+// frame clock numbers it, so every sink sees a missing frame at the same
+// place. Every call runs on the recording thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/annotation.h"
+
+namespace bvhost {
+
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  // The channel's block of frame `frame`; firstIndex is the plug-in's count
+  // of the channel's samples before it. A channel's frames come in order.
+  // `values` is null only when `count` is 0.
+  virtual void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+                     const float* values, std::uint64_t count) = 0;
+  // Frames `first` on, `count` of them, never reached bvhost: every
+  // channel's part of them is a gap, and no block for them follows.
+  virtual void skipFrames(std::uint64_t first, std::uint64_t count) = 0;
+  // A note for the recording's time line: a silence or frames lost. One
+  // that `begins` has no known end yet; the same onset and text come again
+  // with the duration once it ends.
+  virtual void annotate(const Annotation& annotation, bool begins) = 0;
+  // About once a second while streaming: a sink that keeps what it got on a
+  // disk puts it there, so a run killed now keeps it. One that keeps
+  // nothing there has nothing to do.
+  virtual void sync() {}
+};
+
+}  // namespace bvhost
