@@ -1,22 +1,29 @@
-// The live view's web server: the page at "/" and its event stream at
-// "/events", nothing else, and nothing that changes the device or the
-// recording. Each page's stream is served on a thread of the server's own,
-// so a slow or stalled page delays only itself.
+// The live view's web server: the page at "/", its event stream at
+// "/events" and, on a run that takes them, markers posted at "/marker" by
+// that page; nothing else, and nothing that changes the device. Each page's
+// stream is served on a thread of the server's own, so a slow or stalled
+// page delays only itself.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "live/live_access.h"
+#include "live/marker_rules.h"
 
 namespace httplib {
 class DataSink;
-class Response;
+struct Request;
+struct Response;
 class Server;
 }  // namespace httplib
 
@@ -28,6 +35,12 @@ class ListenError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Takes a marker the page posted: its text as sent, and the moment its
+// request had arrived whole. Returns whether it was accepted and the line
+// the page shows, "ok ..." or "refused: ...".
+using MarkerPost = std::function<std::pair<bool, std::string>(
+    std::string_view text, std::chrono::steady_clock::time_point received)>;
 
 class LiveServer {
  public:
@@ -50,8 +63,27 @@ class LiveServer {
   // Where a page is served, with the token off loopback.
   std::string url() const;
 
+  // From now on the page's markers go to `post`, called on the server's
+  // threads, one call at a time.
+  void acceptMarkers(MarkerPost post);
+  // From now on markers are refused; returns once no call of the post is
+  // under way, after which none is made.
+  void closeMarkers();
+
  private:
   class Server;
+
+  // What the server keeps of one connection while it serves it.
+  struct ConnectionState {
+    MarkerRate markers;
+    // A body left unread would be read as the next request.
+    bool closeAfterResponse = false;
+  };
+  // The connection whose request this thread is serving.
+  static ConnectionState& connection();
+  static thread_local ConnectionState* connection_;
+
+  enum class Markers { kNone, kOpen, kClosed };
 
   // Streams served at once; each holds one of the server's threads.
   static constexpr int kMaxPages = 12;
@@ -66,6 +98,7 @@ class LiveServer {
   // The page at "/", its stream at "/events", and who is let in to either.
   void route(httplib::Server& server);
   void serveEvents(httplib::Response& response);
+  void serveMarker(const httplib::Request& request, httplib::Response& response);
   bool feed(PageStream& stream, httplib::DataSink& sink);
   std::shared_ptr<LiveHub> hub();
 
@@ -73,6 +106,13 @@ class LiveServer {
   std::string address_;
   // Set before the server starts and only read after.
   LiveAccess access_;
+  // The token a page must send with a marker, drawn on every run (loopback
+  // too), and the page that carries it.
+  std::string markerToken_;
+  std::string page_;
+  std::mutex markerMutex_;
+  Markers markers_ = Markers::kNone;
+  MarkerPost markerPost_;
   int port_ = 0;
   std::mutex hubMutex_;
   std::shared_ptr<LiveHub> hub_;
