@@ -44,6 +44,11 @@ std::optional<std::string> allValues(const httplib::Request& request, const char
   return values;
 }
 
+// "event: page": the stream's id, which the page sends with its markers.
+std::string pageEvent(const std::string& id) {
+  return "event: page\ndata: {\"id\":\"" + id + "\"}\n\n";
+}
+
 void answer(httplib::Response& response, int status, const std::string& line) {
   response.status = status;
   response.set_header("Cache-Control", "no-store");
@@ -87,8 +92,8 @@ void LiveServer::route(httplib::Server& server) {
         if (!refused) {
           return httplib::Server::HandlerResponse::Unhandled;
         }
-        if (declaresBody(
-                {allValues(request, "Content-Length"), allValues(request, "Transfer-Encoding")})) {
+        if (mayHaveBody(request.method, {allValues(request, "Content-Length"),
+                                         allValues(request, "Transfer-Encoding")})) {
           connection().closeAfterResponse = true;
           response.set_header("Connection", "close");
         }
@@ -121,20 +126,20 @@ void LiveServer::serveMarker(const httplib::Request& request, httplib::Response&
       return;
     }
   }
-  // A connection that floods is cut off: its next markers queue for a
-  // thread behind everyone else's requests.
-  if (!connection().markers.take(received)) {
-    connection().closeAfterResponse = true;
-    response.set_header("Connection", "close");
-    answer(response, 429, "refused: too many markers at once; wait a moment");
-    return;
-  }
   const MarkerHeaders headers{oneValue(request, "Host").value_or(""), allValues(request, "Origin"),
                               allValues(request, "Sec-Fetch-Site"),
                               allValues(request, kMarkerTokenHeader),
                               allValues(request, "Content-Type")};
   if (const auto refused = markerRefusal(markerToken_, headers)) {
     answer(response, refused->status, refused->text);
+    return;
+  }
+  // A page that floods is held to its allowance, and its connection cut:
+  // its next markers wait for a thread behind everyone else's requests.
+  if (!markerAllowed(request.get_header_value(kMarkerPageHeader), received)) {
+    connection().closeAfterResponse = true;
+    response.set_header("Connection", "close");
+    answer(response, 429, "refused: too many markers at once; wait a moment");
     return;
   }
   const auto text = markerTextFromJson(request.body);
@@ -168,10 +173,28 @@ void LiveServer::serveEvents(httplib::Response& response) {
   }
   response.set_header("Cache-Control", "no-store");
   auto stream = std::make_shared<PageStream>();
+  stream->id = randomToken();
+  {
+    std::lock_guard lock(ratesMutex_);
+    pageRates_.emplace(stream->id, MarkerRate{});
+  }
   response.set_chunked_content_provider(
       "text/event-stream",
       [this, stream](std::size_t, httplib::DataSink& sink) { return feed(*stream, sink); },
-      [this](bool) { pages_.fetch_sub(1); });
+      [this, id = stream->id](bool) {
+        {
+          std::lock_guard lock(ratesMutex_);
+          pageRates_.erase(id);
+        }
+        pages_.fetch_sub(1);
+      });
+}
+
+bool LiveServer::markerAllowed(const std::string& pageId,
+                               std::chrono::steady_clock::time_point now) {
+  std::lock_guard lock(ratesMutex_);
+  const auto page = pageRates_.find(pageId);
+  return (page != pageRates_.end() ? page->second : otherRate_).take(now);
 }
 
 // One turn of a page's stream: what is new, or a sign of life. False ends
@@ -190,7 +213,8 @@ bool LiveServer::feed(PageStream& stream, httplib::DataSink& sink) {
   }
   if (!stream.started) {
     stream.started = true;
-    if (!send(sink, kPreamble) || !send(sink, current->info())) {
+    if (!send(sink, kPreamble) || !send(sink, pageEvent(stream.id)) ||
+        !send(sink, current->info())) {
       return false;
     }
   }

@@ -196,11 +196,8 @@ LiveServer::ConnectionState& LiveServer::connection() {
   return connection_ != nullptr ? *connection_ : outside;
 }
 
-namespace {
-
-// At least 128 bits from the kernel's generator, as hex; no weaker source
-// stands in for it.
-std::string newToken() {
+// No weaker source stands in for the kernel's.
+std::string LiveServer::randomToken() {
   unsigned char bytes[24];
   if (const int error = fillRandom(bytes, sizeof bytes); error != 0) {
     throw ListenError(std::string("cannot draw the live view's token: ") + std::strerror(error));
@@ -212,6 +209,8 @@ std::string newToken() {
   }
   return token;
 }
+
+namespace {
 
 // The page with this run's marker token in place of its mark.
 std::string pageWithToken(const std::string& token) {
@@ -226,7 +225,7 @@ std::string pageWithToken(const std::string& token) {
 LiveServer::LiveServer(const std::string& address, int port)
     : server_(std::make_unique<Server>()),
       address_(address),
-      markerToken_(newToken()),
+      markerToken_(randomToken()),
       page_(pageWithToken(markerToken_)) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kMaxPages + kOtherThreads); };
   // A backstop: bodies are refused before this from their headers.
@@ -256,7 +255,7 @@ void LiveServer::listen(int port) {
   }
   access_.loopback = server_->boundToLoopback();
   if (!access_.loopback) {
-    access_.token = newToken();
+    access_.token = randomToken();
   }
   thread_ = threadWithoutStopSignals([this] {
     server_->listen_after_bind();

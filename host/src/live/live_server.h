@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -75,7 +76,6 @@ class LiveServer {
 
   // What the server keeps of one connection while it serves it.
   struct ConnectionState {
-    MarkerRate markers;
     // A body left unread would be read as the next request.
     bool closeAfterResponse = false;
   };
@@ -90,15 +90,25 @@ class LiveServer {
 
   // Where a page's stream stands.
   struct PageStream {
+    // Given to the page as its stream begins; the page sends it with its
+    // markers, which count against this page's allowance and no other's.
+    std::string id;
     std::uint64_t cursor = 0;
     bool started = false;
   };
+
+  // At least 128 bits from the kernel's generator, as hex. Throws
+  // ListenError when there are none.
+  static std::string randomToken();
 
   void listen(int port);
   // The page at "/", its stream at "/events", and who is let in to either.
   void route(httplib::Server& server);
   void serveEvents(httplib::Response& response);
   void serveMarker(const httplib::Request& request, httplib::Response& response);
+  // Whether the page whose stream has `pageId` may post another marker now;
+  // markers without a known page share one allowance.
+  bool markerAllowed(const std::string& pageId, std::chrono::steady_clock::time_point now);
   bool feed(PageStream& stream, httplib::DataSink& sink);
   std::shared_ptr<LiveHub> hub();
 
@@ -113,6 +123,10 @@ class LiveServer {
   std::mutex markerMutex_;
   Markers markers_ = Markers::kNone;
   MarkerPost markerPost_;
+  // Per page stream open, its markers' allowance, and one for the rest.
+  std::mutex ratesMutex_;
+  std::map<std::string, MarkerRate> pageRates_;
+  MarkerRate otherRate_;
   int port_ = 0;
   std::mutex hubMutex_;
   std::shared_ptr<LiveHub> hub_;

@@ -34,6 +34,8 @@ class LiveView {
   void acceptMarkers(MarkerPost post);
   // Pages wait until the stream's channels are known.
   void begin(const ViewSetup& setup);
+  // Where a page is served, as printed.
+  std::string url() const { return server_.url(); }
   LiveTap* tap() { return tap_.get(); }
   // After the recording is complete: pages get the final status and their
   // streams end. Pages then left hanging are cut off when this goes.

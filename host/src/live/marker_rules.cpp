@@ -26,6 +26,11 @@ bool isDigits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// Methods whose requests carry no body unless they give its length.
+bool bodiless(std::string_view method) {
+  return method == "GET" || method == "HEAD" || method == "OPTIONS";
+}
+
 Refusal refused(int status, std::string why) {
   return Refusal{status, "refused: " + std::move(why)};
 }
@@ -185,7 +190,7 @@ std::optional<Refusal> bodyRefusal(std::string_view method, const BodyHeaders& h
     return refused(411, "bvhost's live view reads a body only of the Content-Length given");
   }
   if (!headers.contentLength) {
-    if (method == "GET" || method == "HEAD" || method == "OPTIONS") {
+    if (bodiless(method)) {
       return std::nullopt;
     }
     return refused(411, "bvhost's live view reads a body only of the Content-Length given");
@@ -202,13 +207,15 @@ std::optional<Refusal> bodyRefusal(std::string_view method, const BodyHeaders& h
   return std::nullopt;
 }
 
-bool declaresBody(const BodyHeaders& headers) {
+bool mayHaveBody(std::string_view method, const BodyHeaders& headers) {
   if (headers.transferEncoding) {
     return true;
   }
-  return headers.contentLength &&
-         (!isDigits(*headers.contentLength) ||
-          headers.contentLength->find_first_not_of('0') != std::string::npos);
+  if (!headers.contentLength) {
+    return !bodiless(method);
+  }
+  return !isDigits(*headers.contentLength) ||
+         headers.contentLength->find_first_not_of('0') != std::string::npos;
 }
 
 std::optional<Refusal> markerRefusal(std::string_view markerToken, const MarkerHeaders& headers) {

@@ -26,6 +26,9 @@ namespace bvhost {
 
 // The header that carries the run's marker token.
 inline constexpr const char* kMarkerTokenHeader = "X-Marker-Token";
+// The header that names the page's stream, whose allowance a marker counts
+// against.
+inline constexpr const char* kMarkerPageHeader = "X-Marker-Page";
 // The largest body a request may have, a marker's included; a person's
 // marker is a few words.
 inline constexpr std::size_t kMaxRequestBody = 4096;
@@ -44,9 +47,10 @@ struct BodyHeaders {
 // read until the client closes.
 std::optional<Refusal> bodyRefusal(std::string_view method, const BodyHeaders& headers);
 
-// Whether a refused request must also lose its connection: one with a body
-// left unread, which would otherwise be read as the next request.
-bool declaresBody(const BodyHeaders& headers);
+// Whether a refused request must also lose its connection: one that sent,
+// or may have sent, a body, which would otherwise be read as the next
+// request. A POST without a length may still have sent one.
+bool mayHaveBody(std::string_view method, const BodyHeaders& headers);
 
 // What a marker's request says about where it came from; as above.
 struct MarkerHeaders {
@@ -68,9 +72,9 @@ std::optional<Refusal> markerRefusal(std::string_view markerToken, const MarkerH
 // takes it to judge.
 std::optional<std::string> markerTextFromJson(std::string_view body);
 
-// How many markers one connection may post: a few at once, then a steady
-// few a second, far more than a person types and far fewer than would keep
-// a thread of the server from the other pages.
+// How many markers one page may post: a few at once, then a steady few a
+// second, far more than a person types, and few enough that the events
+// they become cannot crowd the other pages' streams.
 class MarkerRate {
  public:
   using Clock = std::chrono::steady_clock;
