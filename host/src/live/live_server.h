@@ -102,7 +102,8 @@ class LiveServer {
   static std::string randomToken();
 
   void listen(int port);
-  // The page at "/", its stream at "/events", and who is let in to either.
+  // The page at "/", its stream at "/events", its markers at "/marker",
+  // and who is let in to any of them.
   void route(httplib::Server& server);
   void serveEvents(httplib::Response& response);
   void serveMarker(const httplib::Request& request, httplib::Response& response);
