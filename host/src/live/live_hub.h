@@ -43,8 +43,8 @@ class LiveHub {
     std::uint64_t next = 0;  // the cursor for the following call
     bool finished = false;   // nothing more will come
   };
-  // The events from `cursor` on (the oldest kept, if those are gone),
-  // waiting up to `wait` for one.
+  // The events from `cursor` on (if those are gone, the recent markers
+  // among them, then the oldest kept), waiting up to `wait` for one.
   Events after(std::uint64_t cursor, std::chrono::milliseconds wait);
   const std::string& info() const { return info_; }
 
