@@ -24,9 +24,9 @@ std::vector<std::size_t> sensorOfEachChannel(const std::vector<ChannelInfo>& cha
 
 }  // namespace
 
-LiveHub::LiveHub(ViewExchange& exchange, const ViewSetup& setup)
+LiveHub::LiveHub(ViewExchange& exchange, const ViewSetup& setup, bool markers)
     : exchange_(exchange),
-      info_(infoEvent(setup)),
+      info_(infoEvent(setup, markers)),
       sensorOfChannel_(sensorOfEachChannel(setup.channels)),
       envelope_(envelopeChannels(setup.channels)),
       framesWithData_(setup.sensors.size()) {
@@ -68,8 +68,13 @@ void LiveHub::pump() {
     countFrames(batch);
     append(framesEvent(batch, envelope_), batch.frames());
   }
+  for (const auto& marker : taken.markers) {
+    append(markerEvent(marker), 0, true);
+  }
   if (taken.status) {
-    append(statusEvent(*taken.status, frameRates(), exchange_.droppedFrames()), 0);
+    append(statusEvent(*taken.status, frameRates(), exchange_.droppedFrames(),
+                       exchange_.droppedMarkers()),
+           0);
   }
 }
 
@@ -78,7 +83,7 @@ void LiveHub::finish(ViewStatus last) {
   last.ended = true;
   std::lock_guard pumping(pumpMutex_);
   append(statusEvent(last, std::vector<double>(framesWithData_.size(), 0.0),
-                     exchange_.droppedFrames()),
+                     exchange_.droppedFrames(), exchange_.droppedMarkers()),
          0);
   {
     std::lock_guard lock(mutex_);
@@ -87,13 +92,21 @@ void LiveHub::finish(ViewStatus last) {
   changed_.notify_all();
 }
 
-void LiveHub::append(std::string text, std::size_t frames) {
+void LiveHub::append(std::string text, std::size_t frames, bool marker) {
   {
     std::lock_guard lock(mutex_);
-    history_.push_back(Entry{std::make_shared<const std::string>(std::move(text)), frames});
+    auto shared = std::make_shared<const std::string>(std::move(text));
+    if (marker) {
+      recentMarkers_.emplace_back(firstSeq_ + history_.size(), shared);
+      if (recentMarkers_.size() > kHistoryMarkers) {
+        recentMarkers_.pop_front();
+      }
+    }
+    history_.push_back(Entry{std::move(shared), frames});
     historyFrames_ += frames;
     // Old frames go once enough newer ones are kept; old statuses go as
-    // soon as they reach the front, since a later one says more.
+    // soon as they reach the front, since a later one says more, and so do
+    // markers, which recentMarkers_ keeps on.
     while (history_.size() > 1 && (history_.front().frames == 0 ||
                                    historyFrames_ - history_.front().frames >= kHistoryFrames)) {
       historyFrames_ -= history_.front().frames;
@@ -110,6 +123,12 @@ LiveHub::Events LiveHub::after(std::uint64_t cursor, std::chrono::milliseconds w
     return finished_ || firstSeq_ + history_.size() > std::max(cursor, firstSeq_);
   });
   Events events;
+  // A page that missed events still gets the markers among them.
+  for (const auto& [seq, text] : recentMarkers_) {
+    if (seq >= cursor && seq < firstSeq_) {
+      events.texts.push_back(text);
+    }
+  }
   cursor = std::max(cursor, firstSeq_);
   for (std::uint64_t seq = cursor; seq < firstSeq_ + history_.size(); ++seq) {
     events.texts.push_back(history_[seq - firstSeq_].text);

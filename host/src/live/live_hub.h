@@ -24,8 +24,12 @@ class LiveHub {
  public:
   // Frames of history a page gets when it connects: the traces it draws.
   static constexpr std::size_t kHistoryFrames = 600;
+  // Markers a page gets when it connects, however long ago they came: the
+  // page lists the recent ones.
+  static constexpr std::size_t kHistoryMarkers = 32;
 
-  LiveHub(ViewExchange& exchange, const ViewSetup& setup);
+  // `markers`: the page offers its marker box.
+  LiveHub(ViewExchange& exchange, const ViewSetup& setup, bool markers);
   ~LiveHub();
   LiveHub(const LiveHub&) = delete;
   LiveHub& operator=(const LiveHub&) = delete;
@@ -39,20 +43,20 @@ class LiveHub {
     std::uint64_t next = 0;  // the cursor for the following call
     bool finished = false;   // nothing more will come
   };
-  // The events from `cursor` on (the oldest kept, if those are gone),
-  // waiting up to `wait` for one.
+  // The events from `cursor` on (if those are gone, the recent markers
+  // among them, then the oldest kept), waiting up to `wait` for one.
   Events after(std::uint64_t cursor, std::chrono::milliseconds wait);
   const std::string& info() const { return info_; }
 
  private:
   struct Entry {
     std::shared_ptr<const std::string> text;
-    std::size_t frames;  // 0 for a status
+    std::size_t frames;  // 0 for a status or a marker
   };
 
   void run();
   void pump();
-  void append(std::string text, std::size_t frames);
+  void append(std::string text, std::size_t frames, bool marker = false);
   void countFrames(const ViewBatch& batch);
   std::vector<double> frameRates();
 
@@ -71,6 +75,9 @@ class LiveHub {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Entry> history_;
+  // The latest markers with their places in the sequence, kept after they
+  // leave history_, as statuses do, once they reach its front.
+  std::deque<std::pair<std::uint64_t, std::shared_ptr<const std::string>>> recentMarkers_;
   std::uint64_t firstSeq_ = 0;
   std::size_t historyFrames_ = 0;
   bool finished_ = false;

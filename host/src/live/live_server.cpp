@@ -15,6 +15,7 @@
 
 #include "base/posix_io.h"
 #include "live/live_hub.h"
+#include "live/live_page.h"
 #include "live/quiet_thread.h"
 
 namespace bvhost {
@@ -167,25 +168,36 @@ class LiveServer::Server : public httplib::Server {
  private:
   bool process_and_close_socket(socket_t socket) override {
     Connection connection(socket, svr_sock_);
+    // cpp-httplib serves each request of a connection on the thread that
+    // runs this, handlers included, so they find the connection's state
+    // through the thread.
+    ConnectionState state;
+    connection_ = &state;
     bool served = false;
     for (std::size_t left = keep_alive_max_count_; left > 0 && connection.awaitRequest(); --left) {
       bool closed = false;
       served = process_request(connection, left == 1, closed, nullptr);
-      if (!served || closed || connection.failed()) {
+      if (!served || closed || connection.failed() || state.closeAfterResponse) {
         break;
       }
     }
+    connection_ = nullptr;
     ::shutdown(socket, SHUT_RDWR);
     ::close(socket);
     return served;
   }
 };
 
-namespace {
+thread_local LiveServer::ConnectionState* LiveServer::connection_ = nullptr;
 
-// At least 128 bits from the kernel's generator, as hex; no weaker source
-// stands in for it.
-std::string newToken() {
+LiveServer::ConnectionState& LiveServer::connection() {
+  // Never used: every request is served within process_and_close_socket.
+  thread_local ConnectionState outside;
+  return connection_ != nullptr ? *connection_ : outside;
+}
+
+// No weaker source stands in for the kernel's.
+std::string LiveServer::randomToken() {
   unsigned char bytes[24];
   if (const int error = fillRandom(bytes, sizeof bytes); error != 0) {
     throw ListenError(std::string("cannot draw the live view's token: ") + std::strerror(error));
@@ -198,11 +210,26 @@ std::string newToken() {
   return token;
 }
 
+namespace {
+
+// The page with this run's marker token in place of its mark.
+std::string pageWithToken(const std::string& token) {
+  std::string page = kLivePage;
+  const std::string mark = "@MARKER_TOKEN@";
+  page.replace(page.find(mark), mark.size(), token);
+  return page;
+}
+
 }  // namespace
 
 LiveServer::LiveServer(const std::string& address, int port)
-    : server_(std::make_unique<Server>()), address_(address) {
+    : server_(std::make_unique<Server>()),
+      address_(address),
+      markerToken_(randomToken()),
+      page_(pageWithToken(markerToken_)) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kMaxPages + kOtherThreads); };
+  // A backstop: bodies are refused before this from their headers.
+  server_->set_payload_max_length(kMaxRequestBody);
   server_->set_write_timeout(kWriteTimeout);
   server_->set_read_timeout(kRequestTimeout);
   server_->set_keep_alive_timeout(kIdleSeconds);
@@ -228,7 +255,7 @@ void LiveServer::listen(int port) {
   }
   access_.loopback = server_->boundToLoopback();
   if (!access_.loopback) {
-    access_.token = newToken();
+    access_.token = randomToken();
   }
   thread_ = threadWithoutStopSignals([this] {
     server_->listen_after_bind();
@@ -250,6 +277,22 @@ void LiveServer::letPagesFinish() {
   const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout + 1s;
   while (pages_ > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
+  }
+}
+
+void LiveServer::acceptMarkers(MarkerPost post) {
+  std::lock_guard lock(markerMutex_);
+  if (markers_ == Markers::kNone) {
+    markerPost_ = std::move(post);
+    markers_ = Markers::kOpen;
+  }
+}
+
+void LiveServer::closeMarkers() {
+  std::lock_guard lock(markerMutex_);
+  if (markers_ == Markers::kOpen) {
+    markers_ = Markers::kClosed;
+    markerPost_ = nullptr;
   }
 }
 

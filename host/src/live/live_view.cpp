@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <stdexcept>
 
 namespace bvhost {
 
@@ -12,14 +13,25 @@ LiveView::LiveView(const LiveOptions& options) : server_(options.address, option
   std::fflush(stdout);
 }
 
+void LiveView::acceptMarkers(MarkerPost post) {
+  if (hub_) {
+    throw std::logic_error("LiveView::acceptMarkers after begin");
+  }
+  server_.acceptMarkers(std::move(post));
+  markers_ = true;
+}
+
 void LiveView::begin(const ViewSetup& setup) {
-  hub_ = std::make_shared<LiveHub>(exchange_, setup);
+  hub_ = std::make_shared<LiveHub>(exchange_, setup, markers_);
   tap_ = std::make_unique<LiveTap>(setup.channels.size(), exchange_);
   server_.attach(hub_);
 }
 
 void LiveView::end(ViewStatus last) {
+  server_.closeMarkers();
   if (!hub_) {
+    // Pages that never saw the run begin need no box for markers either.
+    markers_ = false;
     begin(ViewSetup{"bvhost", {}, {}, {}});
   }
   hub_->finish(std::move(last));

@@ -25,8 +25,17 @@ class LiveView {
  public:
   // Listens at once and prints the address; throws ListenError.
   explicit LiveView(const LiveOptions& options);
+
+  // Before begin: the page offers a box for markers and the markers typed
+  // into it go to `post`, called on the server's threads, one call at a
+  // time, never once end() or fail() has returned. Without it the page has
+  // no box, and a marker posted anyway is answered 404. Throws
+  // std::logic_error after begin, when pages have been told there is none.
+  void acceptMarkers(MarkerPost post);
   // Pages wait until the stream's channels are known.
   void begin(const ViewSetup& setup);
+  // Where a page is served, as printed.
+  std::string url() const { return server_.url(); }
   LiveTap* tap() { return tap_.get(); }
   // After the recording is complete: pages get the final status and their
   // streams end. Pages then left hanging are cut off when this goes.
@@ -41,6 +50,7 @@ class LiveView {
   ViewExchange exchange_;
   std::shared_ptr<LiveHub> hub_;
   std::unique_ptr<LiveTap> tap_;
+  bool markers_ = false;
   bool ended_ = false;
   LiveServer server_;
 };

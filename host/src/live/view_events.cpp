@@ -91,7 +91,7 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string infoEvent(const ViewSetup& setup) {
+std::string infoEvent(const ViewSetup& setup, bool markers) {
   std::string json = "{\"plugin\":" + jsonString(setup.plugin) + ",\"framePeriod\":";
   appendNumber(json, kFramePeriodSeconds, 6);
   json += ",\"outputs\":[";
@@ -108,7 +108,7 @@ std::string infoEvent(const ViewSetup& setup) {
     json += i == 0 ? "" : ",";
     appendChannel(json, setup.channels[i]);
   }
-  json += "]}";
+  json += std::string("],\"markers\":") + (markers ? "true" : "false") + "}";
   std::string out;
   appendEvent(out, "info", json);
   return out;
@@ -143,7 +143,7 @@ std::string framesEvent(const ViewBatch& batch, const std::vector<bool>& envelop
 }
 
 std::string statusEvent(const ViewStatus& status, const std::vector<double>& frameRates,
-                        std::uint64_t droppedFrames) {
+                        std::uint64_t droppedFrames, std::uint64_t droppedMarkers) {
   std::string json = "{\"elapsed\":";
   appendNumber(json, status.elapsedSeconds, 6);
   json += ",\"target\":";
@@ -152,6 +152,7 @@ std::string statusEvent(const ViewStatus& status, const std::vector<double>& fra
   json += std::string(",\"writing\":") + (status.writing ? "true" : "false");
   json += std::string(",\"ended\":") + (status.ended ? "true" : "false");
   json += ",\"viewDroppedFrames\":" + std::to_string(droppedFrames);
+  json += ",\"viewDroppedMarkers\":" + std::to_string(droppedMarkers);
   json += ",\"failure\":" + (status.failure.empty() ? "null" : jsonString(status.failure));
   json += ",\"sensors\":[";
   for (std::size_t sensor = 0; sensor < status.silences.size(); ++sensor) {
@@ -178,6 +179,17 @@ std::string statusEvent(const ViewStatus& status, const std::vector<double>& fra
   json += "]}";
   std::string out;
   appendEvent(out, "status", json);
+  return out;
+}
+
+// Ten digits keep an onset to well under a millisecond through a day-long
+// run, finer than the frames the page draws it among.
+std::string markerEvent(const ViewMarker& marker) {
+  std::string json = "{\"onset\":";
+  appendNumber(json, marker.onsetSeconds, 10);
+  json += ",\"text\":" + jsonString(marker.text) + "}";
+  std::string out;
+  appendEvent(out, "marker", json);
   return out;
 }
 

@@ -27,8 +27,9 @@ struct ViewSetup {
   std::vector<ChannelInfo> channels;
 };
 
-// "event: info": the plug-in, the files, and each sensor with its channels.
-std::string infoEvent(const ViewSetup& setup);
+// "event: info": the plug-in, the files, each sensor with its channels, and
+// whether the page may post markers.
+std::string infoEvent(const ViewSetup& setup, bool markers);
 // "event: frames": per channel, min and max of each frame, and the RMS for
 // channels with an envelope, or nulls where nothing arrived.
 std::string framesEvent(const ViewBatch& batch, const std::vector<bool>& envelope);
@@ -38,7 +39,9 @@ std::vector<bool> envelopeChannels(const std::vector<ChannelInfo>& channels);
 // "event: status": elapsed and target time, writing or not, each sensor's
 // frame rate and silences, and what the view itself dropped.
 std::string statusEvent(const ViewStatus& status, const std::vector<double>& frameRates,
-                        std::uint64_t droppedFrames);
+                        std::uint64_t droppedFrames, std::uint64_t droppedMarkers);
+// "event: marker": a marker's onset on the stream's time line and its text.
+std::string markerEvent(const ViewMarker& marker);
 
 // A JSON string literal, quotes included.
 std::string jsonString(std::string_view text);

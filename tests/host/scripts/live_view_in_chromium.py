@@ -31,7 +31,7 @@ FRAME_PERIOD = 0.0135
 class Browser:
     """Headless Chromium, spoken to over --remote-debugging-pipe."""
 
-    def __init__(self, width, height):
+    def __init__(self, width, height, extra_args=()):
         to_browser_read, self.to_browser = os.pipe()
         self.from_browser, from_browser_write = os.pipe()
         self.profile = tempfile.mkdtemp(prefix="bvhost-chromium-")
@@ -46,7 +46,7 @@ class Browser:
             [shutil.which("chromium") or "chromium", "--headless", "--no-sandbox",
              "--disable-gpu", "--remote-debugging-pipe", "--no-first-run",
              "--user-data-dir=" + self.profile,
-             f"--window-size={width},{height}", "about:blank"],
+             f"--window-size={width},{height}", *extra_args, "about:blank"],
             preexec_fn=wire_pipes, close_fds=False,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(to_browser_read)
