@@ -239,11 +239,19 @@ class Stream:
         return self
 
     def __next__(self):
-        got = self._run.next()
-        if got is None:
-            raise StopIteration
-        frame, frames, data, notes = got
-        return Chunk(frame, frames, data, [Annotation(*note) for note in notes], self._rows)
+        try:
+            got = self._run.next()
+            if got is None:
+                raise StopIteration
+            frame, frames, data, notes = got
+            return Chunk(frame, frames, data, [Annotation(*note) for note in notes], self._rows)
+        except (StopIteration, Error):
+            raise
+        except BaseException:
+            # Ctrl-C or a warning made an error: the traceback keeps this
+            # stream alive, so it is stopped here, not when it is dropped.
+            self._run.stop()
+            raise
 
     def stop(self):
         """Ends the stream before its next read; the chunks recorded until
@@ -259,11 +267,6 @@ class Stream:
 
     def __exit__(self, *exc):
         self.close()
-
-    def __del__(self):
-        run = getattr(self, "_run", None)
-        if run is not None:
-            run.close()
 
     @property
     def annotations(self):
@@ -362,10 +365,18 @@ class Session:
         session still running is stopped first.
         """
         device = self._open_device()
-        run = device.stream(_seconds(seconds), *self._triggers._values(),
-                            warn_lag=_bound(warn_lag, "warn_lag"),
-                            max_lag=_bound(max_lag, "max_lag"))
-        return Stream(run)
+        seconds, warn_lag, max_lag = (_seconds(seconds), _bound(warn_lag, "warn_lag"),
+                                      _bound(max_lag, "max_lag"))
+        run = None
+        try:
+            run = device.stream(seconds, *self._triggers._values(), warn_lag=warn_lag,
+                                max_lag=max_lag)
+            return Stream(run)
+        except BaseException:
+            # A Ctrl-C as the plug-in started: nothing holds the stream.
+            if run is not None:
+                run.close()
+            raise
 
     def record(self, seconds):
         """Records `seconds` and returns a list of mne.io.RawArray, one per
