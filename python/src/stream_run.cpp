@@ -77,10 +77,10 @@ void StreamRun::push(Chunk chunk) {
         annotations_.push_back(note.annotation);
       }
     }
-    heldFrames_ += chunk.frames;
     pushedFrames_ += chunk.frames;
-    queue_.push_back(std::move(chunk));
-    const double behind = secondsOf(heldFrames_);
+    const auto now = std::chrono::steady_clock::now();
+    queue_.push_back({now, std::move(chunk)});
+    const double behind = std::chrono::duration<double>(now - queue_.front().since).count();
     if (!warned_ && bounds_.warnSeconds > 0.0 && behind > bounds_.warnSeconds) {
       warned_ = true;
       warning_ = "the script is " + decimals(behind, 1) +
@@ -105,9 +105,8 @@ StreamRun::Next StreamRun::next(std::chrono::milliseconds timeout, Chunk& chunk)
   std::unique_lock lock(mutex_);
   ready_.wait_for(lock, timeout, [this] { return !queue_.empty() || ended_; });
   if (!queue_.empty()) {
-    chunk = std::move(queue_.front());
+    chunk = std::move(queue_.front().chunk);
     queue_.pop_front();
-    heldFrames_ -= chunk.frames;
     return Next::Chunk;
   }
   return ended_ ? Next::Ended : Next::Waiting;
@@ -139,7 +138,6 @@ void StreamRun::close() noexcept {
   stop();
   const std::lock_guard lock(mutex_);
   queue_.clear();
-  heldFrames_ = 0;
 }
 
 std::vector<bvhost::Annotation> StreamRun::annotations() const {

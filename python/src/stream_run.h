@@ -26,9 +26,13 @@
 
 namespace kessra_python {
 
+// How far behind a script is: how long the oldest chunk it has not taken
+// has waited. A script that keeps up takes each chunk at once, however many
+// frames it holds (the first holds those of the plug-in's start); while it
+// does not, the device's frames pile up behind that chunk at their pace.
 struct LagBounds {
-  // Past this many seconds of chunks waiting, the script is warned, once a
-  // stream; 0 or less: never.
+  // Past this many seconds, the script is warned, once a stream; 0 or
+  // less: never.
   double warnSeconds = 1.0;
   // Past this many, the stream ends; 0 or less: no bound but memory.
   double maxSeconds = 60.0;
@@ -88,8 +92,11 @@ class StreamRun {
 
   mutable std::mutex mutex_;
   std::condition_variable ready_;
-  std::deque<Chunk> queue_;
-  std::uint64_t heldFrames_ = 0;
+  struct Waiting {
+    std::chrono::steady_clock::time_point since;
+    Chunk chunk;
+  };
+  std::deque<Waiting> queue_;
   std::uint64_t pushedFrames_ = 0;
   bool warned_ = false;
   std::optional<std::string> warning_;
