@@ -19,6 +19,31 @@ DeviceSession::DeviceSession(const std::string& pluginPath, const bvhost::Trigge
 
 DeviceSession::~DeviceSession() { close(); }
 
+bvhost::RecordingInfo DeviceSession::info() const {
+  const std::lock_guard lock(mutex_);
+  return info_;
+}
+
+std::vector<bvhost::SensorInfo> DeviceSession::sensors() const {
+  const std::lock_guard lock(mutex_);
+  return sensors_;
+}
+
+std::vector<bvhost::ChannelInfo> DeviceSession::channels() const {
+  const std::lock_guard lock(mutex_);
+  return channels_;
+}
+
+std::vector<RateGroup> DeviceSession::groups() const {
+  const std::lock_guard lock(mutex_);
+  return groups_;
+}
+
+bool DeviceSession::closed() const {
+  const std::lock_guard lock(mutex_);
+  return closed_;
+}
+
 void DeviceSession::connect(const bvhost::TriggerOptions& triggers) {
   // The new session loads the library before the old one lets it go, so it
   // stays loaded, and the old one disconnects before the new one connects:
@@ -37,6 +62,7 @@ void DeviceSession::connect(const bvhost::TriggerOptions& triggers) {
 std::shared_ptr<StreamRun> DeviceSession::stream(double seconds,
                                                  const bvhost::TriggerOptions& triggers,
                                                  LagBounds bounds) {
+  const std::lock_guard lock(mutex_);
   if (closed_) {
     throw std::logic_error("the session is closed");
   }
@@ -59,6 +85,7 @@ std::shared_ptr<StreamRun> DeviceSession::stream(double seconds,
 }
 
 void DeviceSession::close() noexcept {
+  const std::lock_guard lock(mutex_);
   if (const auto running = run_.lock()) {
     running->stop();
   }

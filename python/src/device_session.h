@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,12 @@ class DeviceSession {
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
 
-  // As the latest connection found them.
-  const bvhost::RecordingInfo& info() const { return info_; }
-  const std::vector<bvhost::SensorInfo>& sensors() const { return sensors_; }
-  const std::vector<bvhost::ChannelInfo>& channels() const { return channels_; }
-  const std::vector<RateGroup>& groups() const { return groups_; }
+  // As the latest connection found them. Copies: another thread may be
+  // connecting meanwhile.
+  bvhost::RecordingInfo info() const;
+  std::vector<bvhost::SensorInfo> sensors() const;
+  std::vector<bvhost::ChannelInfo> channels() const;
+  std::vector<RateGroup> groups() const;
 
   // Stops this session's stream still running, connects afresh if due,
   // starts the plug-in (which takes a while for the sensors to settle) and
@@ -40,11 +42,13 @@ class DeviceSession {
 
   // Stops a stream still running and disconnects; nothing is loaded after.
   void close() noexcept;
-  bool closed() const { return closed_; }
+  bool closed() const;
 
  private:
   void connect(const bvhost::TriggerOptions& triggers);
 
+  // Python calls in here without its lock, from any thread.
+  mutable std::mutex mutex_;
   std::string path_;
   bvhost::RecordingInfo info_;
   std::vector<bvhost::SensorInfo> sensors_;
