@@ -314,6 +314,7 @@ class Session:
 
     @property
     def closed(self):
+        """True once close() was called or the with block ended."""
         return self._device.closed
 
     def _open_device(self):
@@ -359,9 +360,10 @@ class Session:
 
         seconds: how long, in whole frames rounded up, as bvhost record
         counts it; None: until the stream is stopped, closed, left or
-        interrupted. warn_lag and max_lag: seconds of chunks not yet taken
-        past which a LagWarning is given, and past which the stream ends
-        with LagError (None for no bound but memory). A stream of this
+        interrupted. warn_lag and max_lag: how far behind the script may
+        fall, in seconds the oldest chunk it has not taken has waited,
+        before a LagWarning is given, and before the stream ends with
+        LagError (None: no warning, no bound but memory). A stream of this
         session still running is stopped first.
         """
         device = self._open_device()
