@@ -65,6 +65,8 @@ class ChunkSink : public bvhost::FrameSink {
   void finish();
   // The frames complete since the last take, and the notes made meanwhile.
   Chunk take();
+  // Whether take() has frames or notes to give; the assembler's own notes
+  // come only with frames, but for those finish() closes.
   bool hasNews() const;
 
  private:

@@ -43,9 +43,11 @@ void StreamRun::run(double seconds) noexcept {
     session_->stream(seconds, hooks);
     session_->stopAndDisconnect();
     failure = session_->finish().failure;
+    // Finishing may close a note without completing a frame.
     sink_.finish();
-    if (sink_.hasNews()) {
-      push(sink_.take());
+    Chunk last = sink_.take();
+    if (last.frames > 0 || !last.notes.empty()) {
+      push(std::move(last));
     }
     const std::lock_guard lock(mutex_);
     framesLost_ = session_->frames().stats().lostFrames();
