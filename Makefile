@@ -36,12 +36,12 @@ demo: demo-packages
 	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
 		--seconds 5 --out build/demo.bdf --out build/demo.csv
 
-# The Debian packages kessra and kessra-simulator, from the optimised build,
-# in build/release/package/.
+# The Debian packages kessra, kessra-simulator and python3-kessra, from the
+# optimised build, in build/release/package/.
 .PHONY: package
 package: packages
 	cmake --preset release $(call fresh,release)
-	cmake --build --preset release --target bvhost kessra_plugin OrvaneAPI_Interop
+	cmake --build --preset release --target bvhost kessra_plugin OrvaneAPI_Interop kessra_python
 	cd build/release && cpack --config CPackConfig.cmake
 	@ls build/release/package/*.deb
 

@@ -31,7 +31,8 @@ done
 # need GROUP PACKAGE...: GROUP is demo (make demo needs it, and so does
 # everything else) or test (make test and the developer targets only).
 # A fresh Debian 12 image of our kind has the compilers, CMake, Ninja,
-# GoogleTest and Google Benchmark but not EDFlib, biosig-tools or MNE-Python.
+# GoogleTest and Google Benchmark but not EDFlib, biosig-tools, MNE-Python or
+# pybind11.
 packages=()
 need() {
   local group=$1
@@ -59,6 +60,10 @@ need test man-db # make test: man -l reads the manual page bvhost builds, as man
 # make test: an independent reader the recording tests judge files with, and
 # the README's way of reading a recording in Python.
 need test python3-mne
+# make test and make package: kessra for Python, a pybind11 module built for
+# Debian's python3 against its headers; its tests run with pytest and take
+# NumPy arrays.
+need test pybind11-dev python3-dev python3-pytest python3-numpy
 # make check and make fuzz: clang with its sanitizer runtimes and libFuzzer.
 need test clang libclang-rt-14-dev
 # make bench, which CI does not run, but a developer's machine should have.

@@ -2,7 +2,9 @@
 # lab would after `cmake --install` or the .deb: nothing from the build tree
 # is on any search path, so a file left out of the install rules, or a
 # plug-in that finds its interop library anywhere but beside itself, fails.
-# Needs BUILD_DIR, STAGE_DIR, C_COMPILER.
+# Needs BUILD_DIR, STAGE_DIR, C_COMPILER, and PYTHON_MODULE (1 when this
+# build has kessra for Python, which Debian's /usr/bin/python3 then imports
+# from the prefix and which finds the installed plug-in on its own).
 
 include(${CMAKE_CURRENT_LIST_DIR}/run_checked.cmake)
 
@@ -35,6 +37,19 @@ endif()
 # A host author compiles against the installed header alone.
 file(WRITE ${STAGE_DIR}/uses_header.c "#include <kessra_plugin.h>\nint main(void) { return 0; }\n")
 run_checked(${C_COMPILER} -std=c11 -Wall -Werror -fsyntax-only -I${full}/include ${STAGE_DIR}/uses_header.c)
+
+if(PYTHON_MODULE)
+  if(NOT EXISTS ${full}/lib/python3/dist-packages/kessra/__init__.py)
+    message(FATAL_ERROR "install left out kessra for Python")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${full}/lib/python3/dist-packages
+      --unset=KESSRA_PLUGIN
+      /usr/bin/python3 -c "import kessra\nwith kessra.Session() as s:\n    print(s.plugin, s.sensors[0].channels[0].label)"
+    WORKING_DIRECTORY ${STAGE_DIR} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0 OR NOT out STREQUAL "${plugin} S1 EMG\n")
+    message(FATAL_ERROR "installed kessra for Python did not open the installed plug-in (${code}):\n${out}${err}")
+  endif()
+endif()
 
 # A lab's install: the plug-in without the simulator, which the maker's
 # library replaces. Until it is there, loading must fail naming it,
