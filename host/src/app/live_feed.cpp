@@ -2,13 +2,45 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace bvhost {
 namespace {
 
 constexpr std::size_t kViewSilencesPerSensor = 20;
 
+// The page's marker box and the markers drawn on its traces belong to the
+// live view, whose side of them (LiveView::acceptMarkers, LiveTap::mark) a
+// build may not have yet; these use it where it is there and otherwise
+// leave markers to the files, the terminal and the socket.
+template <class View>
+bool offerPageMarkers(View& live, MarkerInbox& inbox) {
+  auto post = [&inbox](std::string_view text, std::chrono::steady_clock::time_point received) {
+    MarkerReply reply = inbox.offer(text, received);
+    return std::pair<bool, std::string>(reply.accepted, std::move(reply.line));
+  };
+  if constexpr (requires(View & view) { view.acceptMarkers(post); }) {
+    live.acceptMarkers(std::move(post));
+    return true;
+  } else {
+    return false;
+  }
+}
+
+template <class Tap>
+void showMarker(Tap& tap, const Annotation& marker) {
+  if constexpr (requires(Tap & view) { view.mark(marker.onsetSeconds, marker.text); }) {
+    tap.mark(marker.onsetSeconds, marker.text);
+  }
+}
+
 }  // namespace
+
+bool acceptPageMarkers(LiveView& live, MarkerInbox& inbox) { return offerPageMarkers(live, inbox); }
+
+void LiveTapSink::mark(const Annotation& marker) { showMarker(tap_, marker); }
 
 ViewSetup viewSetup(const RecordingSession& session, const std::vector<OutputFile>& files) {
   ViewSetup setup;

@@ -56,6 +56,8 @@ class RecordingSink : public SampleHandler {
   // How far the device's frames run behind the host's clock when on time,
   // as seen so far; a stream waits this much longer for its last frame.
   double expectedLagSeconds() const;
+  // Whether the lag has been seen yet: not before the first frames came.
+  bool lagKnown() const { return loss_.baseline().has_value(); }
 
   // Frames read so far, held ones and lost ones included.
   std::uint64_t frames() const { return frames_.frames() + heldFrames(); }
