@@ -34,16 +34,18 @@ Annotation MarkerPlacement::annotationOf(const Marker& marker, double lagSeconds
   return {std::min(onsetOf(marker.received, lagSeconds), endSeconds), -1.0, marker.text, false};
 }
 
-std::vector<Annotation> MarkerPlacement::due(std::optional<double> lagSeconds, double placedSeconds,
+std::vector<Annotation> MarkerPlacement::due(std::optional<double> lagSeconds,
+                                             std::uint64_t lagSightings, double placedSeconds,
                                              Clock::time_point now) {
   std::vector<Annotation> ready;
   // Until the device's first frames have come, nothing says where it began.
   if (!lagSeconds || waiting_.empty()) {
     return ready;
   }
+  const bool settled = lagSightings >= kLagSightings;
   std::size_t count = 0;
   while (count < waiting_.size() &&
-         (onsetOf(waiting_[count].received, *lagSeconds) < placedSeconds ||
+         ((settled && onsetOf(waiting_[count].received, *lagSeconds) < placedSeconds) ||
           now - waiting_[count].received >= kLongestWait)) {
     ++count;
   }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,10 @@ class MarkerPlacement {
   // lost before it; but no longer than this, so a run killed while the
   // device is quiet still has it in its journal.
   static constexpr Clock::duration kLongestWait = std::chrono::seconds(1);
+  // The lag is trusted for placing markers once it has been seen this often
+  // (a tenth of a second of frames): the first sightings, right after the
+  // device's start, may put it up to a frame late.
+  static constexpr std::uint64_t kLagSightings = 8;
 
   explicit MarkerPlacement(Clock::time_point streamStart) : streamStart_(streamStart) {}
 
@@ -39,11 +44,12 @@ class MarkerPlacement {
   // device captured its first frame lies at 0, where that frame begins.
   double onsetOf(Clock::time_point received, double lagSeconds) const;
 
-  // The markers due now, as instants in onset order: once the lag is known,
-  // those before `placedSeconds` (the end of the frames the sinks have, lost
-  // ones included) and those that have waited kLongestWait by `now`.
-  std::vector<Annotation> due(std::optional<double> lagSeconds, double placedSeconds,
-                              Clock::time_point now);
+  // The markers due now, as instants in onset order. Once the lag has been
+  // seen kLagSightings times, those before `placedSeconds` (the end of the
+  // frames the sinks have, lost ones included); once it has been seen at
+  // all, those that have waited kLongestWait by `now`.
+  std::vector<Annotation> due(std::optional<double> lagSeconds, std::uint64_t lagSightings,
+                              double placedSeconds, Clock::time_point now);
 
   // At the end of a recording `endSeconds` long, every marker still waiting.
   // One received after the last frame was captured (the few milliseconds

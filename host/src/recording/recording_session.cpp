@@ -235,9 +235,9 @@ void RecordingSession::placeMarkers(Clock::time_point now) {
     return;
   }
   const std::optional<double> lag =
-      sink_->lagKnown() ? std::optional<double>(sink_->expectedLagSeconds()) : std::nullopt;
+      sink_->lagChecks() > 0 ? std::optional<double>(sink_->expectedLagSeconds()) : std::nullopt;
   const double placed = static_cast<double>(frames_->keptFrames()) * kFramePeriodSeconds;
-  for (const Annotation& marker : placement_->due(lag, placed, now)) {
+  for (const Annotation& marker : placement_->due(lag, sink_->lagChecks(), placed, now)) {
     frames_->mark(marker);
   }
 }
