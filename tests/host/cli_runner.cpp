@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -90,7 +92,11 @@ CliRun runLimited(const std::vector<std::string>& arguments,
                   const std::map<std::string, std::string>& environment,
                   std::uint64_t fileSizeLimit, const WhileRunning& whileRunning,
                   const WhileFed& whileFed) {
-  const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
+  // A run may start another (bvhost mark while bvhost record runs): each
+  // has files of its own.
+  static std::atomic<int> runs{0};
+  const std::string stem =
+      std::string(WORK_DIR) + "/run." + std::to_string(getpid()) + "." + std::to_string(++runs);
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
   int input[2] = {-1, -1};
@@ -109,6 +115,10 @@ CliRun runLimited(const std::vector<std::string>& arguments,
       const rlimit limit{fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    // Marker sockets of its own, so that no run sees another test's.
+    const std::string runtime = std::string(WORK_DIR) + "/runtime." + std::to_string(getppid());
+    mkdir(runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     for (const auto& [name, value] : environment) {
       setenv(name.c_str(), value.c_str(), 1);
     }

@@ -17,7 +17,9 @@ struct CliRun {
 
 // Arguments are passed without a shell; environment entries are added to
 // the current environment. Unless said otherwise, stdin is /dev/null, so a
-// run never reads the terminal the tests were started from.
+// run never reads the terminal the tests were started from, and
+// XDG_RUNTIME_DIR a folder of the test process's own, so no run's marker
+// socket is seen by another test.
 CliRun runBvhost(const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& environment = {});
 

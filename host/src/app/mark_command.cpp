@@ -1,10 +1,13 @@
 #include "app/mark_command.h"
 
+#include <sys/stat.h>
+
 #include <iostream>
 
 #include "app/marker_inputs.h"
 #include "base/exit_codes.h"
 #include "markers/marker_client.h"
+#include "markers/marker_socket.h"
 
 namespace bvhost {
 
@@ -16,9 +19,14 @@ int runMark(const std::string& text, const std::optional<std::string>& to) {
   MarkerSendOptions options;
   options.to = to.value_or("");
   // A run puts its socket in the fallback folder only when the runtime
-  // folder will not do; looking there only then keeps another user
-  // session's runs, or a test's, out of the choice.
-  if (runningRecordings().empty()) {
+  // folder will not do; looking there only then keeps the runs of another
+  // login session (another XDG_RUNTIME_DIR) out of the choice.
+  const std::string runtime = runtimeMarkerFolder();
+  struct stat status {};
+  const bool runtimeServes =
+      !runtime.empty() &&
+      (::lstat(runtime.c_str(), &status) != 0 || preparePrivateFolder(runtime).empty());
+  if (!runtimeServes) {
     options.fallbackFolder = markerFallbackFolder();
   }
   return sendMarker(text, options, std::cout, std::cerr);
