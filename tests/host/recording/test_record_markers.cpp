@@ -149,13 +149,19 @@ std::vector<Note> readWithMne(const std::string& path) {
   return parseNotes(text, false);
 }
 
-// The events.tsv holds what the file holds, row for row.
+// The events.tsv holds what the file holds, each text (all differ) at the
+// same time; the order of those of one onset is the reader's to choose.
 void expectEventsMatch(const std::vector<Note>& events, const std::vector<Note>& annotations) {
   ASSERT_EQ(events.size(), annotations.size());
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    EXPECT_EQ(events[i].text, annotations[i].text) << i;
-    EXPECT_NEAR(events[i].onset, annotations[i].onset, 1.5e-6) << events[i].text;
-    EXPECT_NEAR(events[i].duration, annotations[i].duration, 1.5e-6) << events[i].text;
+  std::map<std::string, const Note*> byText;
+  for (const Note& annotation : annotations) {
+    ASSERT_TRUE(byText.emplace(annotation.text, &annotation).second) << annotation.text;
+  }
+  for (const Note& event : events) {
+    const auto found = byText.find(event.text);
+    ASSERT_NE(found, byText.end()) << event.text;
+    EXPECT_NEAR(event.onset, found->second->onset, 1.5e-6) << event.text;
+    EXPECT_NEAR(event.duration, found->second->duration, 1.5e-6) << event.text;
   }
 }
 
@@ -370,4 +376,168 @@ TEST(RecordMarkers, AKilledRunKeepsItsMarkersThroughRepair) {
   const std::vector<Note> annotations = readWithMne(directory + "/run.bdf");
   expectEventsMatch(parseNotes(readFile(directory + "/run_events.tsv"), true), annotations);
   expectEventsMatch(rows, annotations);
+}
+
+namespace {
+
+struct Flood {
+  std::uint64_t accepted = 0;
+  std::uint64_t refusedFull = 0;
+  std::uint64_t otherReplies = 0;
+  std::string firstOther;
+};
+
+// `count` markers as fast as one connection takes them, the replies read
+// meanwhile, as a script gone wild would send them.
+Flood flood(const std::string& socketPath, int count) {
+  Flood result;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ADD_FAILURE() << "cannot connect: " << std::strerror(errno);
+    ::close(fd);
+    return result;
+  }
+  std::thread reader([&] {
+    std::string pending;
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+      if (got <= 0) {
+        break;
+      }
+      pending.append(buffer, static_cast<std::size_t>(got));
+      std::size_t start = 0;
+      for (auto end = pending.find('\n'); end != std::string::npos;
+           start = end + 1, end = pending.find('\n', start)) {
+        const std::string line = pending.substr(start, end - start);
+        if (line == "ok") {
+          ++result.accepted;
+        } else if (line == "refused: 1024 markers are waiting for the recording already") {
+          ++result.refusedFull;
+        } else if (result.otherReplies++ == 0) {
+          result.firstOther = line;
+        }
+      }
+      pending.erase(0, start);
+    }
+  });
+  std::string lines;
+  for (int i = 1; i <= count; ++i) {
+    char line[16];
+    std::snprintf(line, sizeof line, "f%05d\n", i);
+    lines += line;
+  }
+  std::size_t sent = 0;
+  while (sent < lines.size()) {
+    const ssize_t put = ::send(fd, lines.data() + sent, lines.size() - sent, MSG_NOSIGNAL);
+    if (put <= 0) {
+      ADD_FAILURE() << "send: " << std::strerror(errno);
+      break;
+    }
+    sent += static_cast<std::size_t>(put);
+  }
+  ::shutdown(fd, SHUT_WR);
+  reader.join();
+  ::close(fd);
+  return result;
+}
+
+int connectIdle(const std::string& socketPath) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+std::string mneComparison(const std::string& clean, const std::string& flooded) {
+  // No sensor is silent in either: every sample of every channel compares.
+  const std::string command = "/usr/bin/python3 " SCRIPTS_DIR "/compare_with_mne.py '" + clean +
+                              "' '" + flooded + "' none 0 0 2>&1";
+  std::string text;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
+      text.append(buffer, got);
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << text;
+  }
+  return text;
+}
+
+}  // namespace
+
+// Ten thousand markers at once, and clients that connect and never send,
+// during a run of sixteen sensors: the samples are those of a run of the
+// same seed without them, every marker answered "ok" is in the file and
+// its events.tsv, in order, and what was refused is counted in the summary.
+TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
+  if (!haveMne()) {
+    GTEST_SKIP() << "MNE-Python (Debian python3-mne) is not installed";
+  }
+  const std::string directory = scratchDirectory("markers_flood");
+  const std::string runtime = runtimeFolder(directory);
+  std::map<std::string, std::string> environment = {
+      {"ORVANE_SIM_SEED", "33"}, {"ORVANE_SIM_SENSORS", "16"}, {"XDG_RUNTIME_DIR", runtime}};
+  const std::vector<std::string> record = {"record", KESSRA_PLUGIN_PATH, "--seconds", "8"};
+  std::vector<std::string> cleanRun = record;
+  cleanRun.insert(cleanRun.end(), {"--out", directory + "/clean.bdf"});
+  const CliRun clean = runBvhost(cleanRun, environment);
+  ASSERT_EQ(clean.exitCode, 0) << clean.err;
+
+  const std::string socket = runtime + "/bvhost/flooded.bdf.sock";
+  Flood sent;
+  std::vector<int> idle;
+  const auto floodWhileRunning = [&](int, const std::string&) {
+    const double until = now() + 20.0;
+    while (sendRaw(socket, "probe\n").reply != "ok" && now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (int i = 0; i < 3; ++i) {
+      idle.push_back(connectIdle(socket));
+    }
+    sent = flood(socket, 10000);
+  };
+  std::vector<std::string> floodRun = record;
+  floodRun.insert(floodRun.end(), {"--out", directory + "/flooded.bdf"});
+  const CliRun flooded = runBvhostWhile(floodRun, environment, floodWhileRunning);
+  for (const int fd : idle) {
+    ::close(fd);
+  }
+  ASSERT_EQ(flooded.exitCode, 0) << flooded.err;
+  EXPECT_EQ(sent.otherReplies, 0u) << sent.firstOther;
+  EXPECT_EQ(sent.accepted + sent.refusedFull, 10000u);
+  ::testing::Test::RecordProperty("flood_accepted", std::to_string(sent.accepted));
+
+  const std::string comparison =
+      mneComparison(directory + "/clean.bdf", directory + "/flooded.bdf");
+  EXPECT_THAT(comparison, HasSubstr("\"channels\": 112,"));
+  EXPECT_THAT(comparison, HasSubstr("\"moved\": []"));
+  // Both hold every frame of the eight seconds.
+  for (const CliRun* run : {&clean, &flooded}) {
+    EXPECT_THAT(run->out, HasSubstr(" 593 frames,"));
+  }
+
+  const std::uint64_t recorded = sent.accepted + 1;  // and the probe
+  std::smatch counted;
+  ASSERT_TRUE(std::regex_search(flooded.out, counted,
+                                std::regex(R"(Markers: (\d+) recorded, (\d+) refused \()"
+                                           R"((?:(\d+) before the stream started, )?)"
+                                           R"((\d+) while too many were waiting\))")))
+      << flooded.out;
+  EXPECT_EQ(std::stoull(counted[1]), recorded);
+  EXPECT_EQ(std::stoull(counted[4]), sent.refusedFull);
+
+  const std::vector<Note> events = parseNotes(readFile(directory + "/flooded_events.tsv"), true);
+  ASSERT_EQ(events.size(), recorded);
+  EXPECT_EQ(events.front().text, "probe");
+  for (std::size_t i = 2; i < events.size(); ++i) {
+    EXPECT_LT(events[i - 1].text, events[i].text) << "out of order at " << i;
+    EXPECT_LE(events[i - 1].onset, events[i].onset) << i;
+  }
+  expectEventsMatch(events, readWithMne(directory + "/flooded.bdf"));
 }
