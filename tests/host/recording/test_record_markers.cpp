@@ -295,6 +295,9 @@ TEST(RecordMarkers, EveryWayInLandsWhereItWasSent) {
         milliseconds(accuracy.earliest) + " to " + milliseconds(accuracy.latest));
     ::testing::Test::RecordProperty(std::string(way) + "_slowest_delivery",
                                     milliseconds(accuracy.slowest));
+    std::printf("%s: onset less the time sent %s to %s, delivered within %s\n", way,
+                milliseconds(accuracy.earliest).c_str(), milliseconds(accuracy.latest).c_str(),
+                milliseconds(accuracy.slowest).c_str());
   };
   judge("socket", socketSent);
   judge("pipe", pipeSent);
@@ -540,4 +543,49 @@ TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
     EXPECT_LE(events[i - 1].onset, events[i].onset) << i;
   }
   expectEventsMatch(events, readWithMne(directory + "/flooded.bdf"));
+}
+
+// The README's example of a stimulus program, as printed there, marks a
+// recording of run.bdf: three trials, each answered "ok", each in the file.
+TEST(RecordMarkers, TheReadmeSnippetMarksARecording) {
+  const std::string readme = readFile(SCRIPTS_DIR "/../../../README.md");
+  const std::string marker = "<!-- readme-markers-snippet -->\n```python\n";
+  const auto begin = readme.find(marker);
+  ASSERT_NE(begin, std::string::npos) << "README has no marked markers snippet";
+  const auto start = begin + marker.size();
+  const std::string snippet = readme.substr(start, readme.find("```", start) - start);
+  const std::string directory = scratchDirectory("markers_readme");
+  const std::string runtime = runtimeFolder(directory);
+  { std::ofstream(directory + "/snippet.py") << snippet; }
+  const std::map<std::string, std::string> environment = {
+      {"ORVANE_SIM_SEED", "35"}, {"ORVANE_SIM_SENSORS", "1"}, {"XDG_RUNTIME_DIR", runtime}};
+  std::string printed;
+  const auto runSnippet = [&](int pid, const std::string&) {
+    const double until = now() + 20.0;
+    while (sendRaw(runtime + "/bvhost/run.bdf.sock", "started\n").reply != "ok" && now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string command = "cd '" + directory + "' && XDG_RUNTIME_DIR='" + runtime +
+                                "' /usr/bin/python3 snippet.py 2>&1";
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[4096];
+      while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
+        printed.append(buffer, got);
+      }
+      EXPECT_EQ(::pclose(pipe), 0) << printed;
+    }
+    ::kill(pid, SIGINT);
+  };
+  const CliRun run = runBvhostWhile(
+      {"record", KESSRA_PLUGIN_PATH, "--seconds", "60", "--out", directory + "/run.bdf"},
+      environment, runSnippet);
+  EXPECT_EQ(run.exitCode, 130) << run.err;
+  EXPECT_EQ(printed, "ok\nok\nok\n");
+  const std::vector<Note> events = parseNotes(readFile(directory + "/run_events.tsv"), true);
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1].text, "trial 1");
+  EXPECT_EQ(events[2].text, "trial 2");
+  EXPECT_EQ(events[3].text, "trial 3");
+  EXPECT_LT(events[1].onset, events[2].onset);
+  EXPECT_LT(events[2].onset, events[3].onset);
 }
