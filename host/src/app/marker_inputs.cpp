@@ -90,14 +90,15 @@ void MarkerInputs::stop() {
   }
 }
 
-std::string MarkerInputs::summary() const {
+std::string MarkerInputs::summary(bool writing) const {
   const MarkerCounts counts = inbox_.counts();
   const std::uint64_t refused =
       counts.refusedText + counts.refusedFull + counts.refusedClosed + counts.refusedEarly;
   if (counts.accepted + refused == 0) {
     return "";
   }
-  std::string text = "Markers: " + std::to_string(counts.accepted) + " recorded";
+  std::string text =
+      "Markers: " + std::to_string(counts.accepted) + (writing ? " recorded" : " taken");
   if (refused > 0) {
     std::string reasons;
     const auto add = [&reasons](std::uint64_t n, const std::string& why) {

@@ -48,9 +48,10 @@ class MarkerInputs {
   // Idempotent.
   void stop();
 
-  // For the summary: how many markers were recorded and how many refused,
-  // by reason; "" when none was sent.
-  std::string summary() const;
+  // For the summary: how many markers were recorded (`writing`) or taken
+  // for the live view only, and how many refused, by reason; "" when none
+  // was sent.
+  std::string summary(bool writing = true) const;
 
  private:
   void onReply(const MarkerReply& reply);

@@ -67,7 +67,7 @@ void printSummary(const RecordingFrames& frames, double elapsed, const RecordOpt
         static_cast<unsigned long long>(frames.frameLimit()), streamSeconds, options.seconds,
         kFramePeriodSeconds * 1000.0, static_cast<unsigned long long>(frames.framesLeftOut()));
   }
-  std::fputs(markers.summary().c_str(), stdout);
+  std::fputs(markers.summary(!options.outputs.empty()).c_str(), stdout);
   std::fflush(stdout);
 }
 
