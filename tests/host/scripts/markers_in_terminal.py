@@ -5,7 +5,8 @@ where it was entered, one that is no UTF-8 is answered on the terminal, and
 text typed but never entered is neither recorded nor left for the shell.
 
 Usage: markers_in_terminal.py --bvhost BVHOST --plugin PLUGIN --workdir DIR
-Exits 0 when all holds, else prints what did not and exits 1.
+Exits 0 when all holds, else prints what did not and exits 1; 77 (skipped)
+without MNE-Python.
 """
 import argparse
 import fcntl
@@ -19,7 +20,11 @@ import termios
 import threading
 import time
 
-import mne
+try:
+    import mne
+except ImportError:
+    print("MNE-Python (Debian python3-mne) is not installed")
+    sys.exit(77)
 
 FRAME_SECONDS = 0.0135
 # The status line's row is redrawn above the cursor, never on it.
