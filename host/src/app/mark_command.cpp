@@ -20,12 +20,12 @@ int runMark(const std::string& text, const std::optional<std::string>& to) {
   options.to = to.value_or("");
   // A run puts its socket in the fallback folder only when the runtime
   // folder will not do; looking there only then keeps the runs of another
-  // login session (another XDG_RUNTIME_DIR) out of the choice.
+  // login session (another XDG_RUNTIME_DIR) out of the choice. A runtime
+  // folder that is not there yet serves no run either.
   const std::string runtime = runtimeMarkerFolder();
   struct stat status {};
-  const bool runtimeServes =
-      !runtime.empty() &&
-      (::lstat(runtime.c_str(), &status) != 0 || preparePrivateFolder(runtime).empty());
+  const bool runtimeServes = !runtime.empty() && ::lstat(runtime.c_str(), &status) == 0 &&
+                             preparePrivateFolder(runtime).empty();
   if (!runtimeServes) {
     options.fallbackFolder = markerFallbackFolder();
   }

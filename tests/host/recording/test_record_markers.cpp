@@ -319,6 +319,10 @@ TEST(RecordMarkers, AKilledRunKeepsItsMarkersThroughRepair) {
   const std::string runtime = runtimeFolder(directory);
   const std::map<std::string, std::string> environment = {
       {"ORVANE_SIM_SEED", "32"}, {"ORVANE_SIM_SENSORS", "2"}, {"XDG_RUNTIME_DIR", runtime}};
+  // A runtime folder of bvhost's, so the answer comes from it alone and not
+  // from another test's run in the fallback folder.
+  std::filesystem::create_directory(runtime + "/bvhost");
+  ::chmod((runtime + "/bvhost").c_str(), 0700);
   const CliRun none = runBvhost({"mark", "anyone?"}, environment);
   EXPECT_EQ(none.exitCode, 8) << none.err;
   EXPECT_THAT(none.err, HasSubstr("no recording is running"));
