@@ -134,19 +134,23 @@ std::vector<Note> parseNotes(const std::string& text, bool header) {
   return notes;
 }
 
-// The annotations as MNE-Python reads them.
-std::vector<Note> readWithMne(const std::string& path) {
-  const std::string command =
-      "/usr/bin/python3 " SCRIPTS_DIR "/read_annotations.py '" + path + "' 2>&1";
+// What a shell command printed, stderr too; it must succeed.
+std::string commandOutput(const std::string& command) {
   std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+  if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
     char buffer[4096];
     while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
       text.append(buffer, got);
     }
-    EXPECT_EQ(::pclose(pipe), 0) << text;
+    EXPECT_EQ(::pclose(pipe), 0) << command << "\n" << text;
   }
-  return parseNotes(text, false);
+  return text;
+}
+
+// The annotations as MNE-Python reads them.
+std::vector<Note> readWithMne(const std::string& path) {
+  return parseNotes(
+      commandOutput("/usr/bin/python3 " SCRIPTS_DIR "/read_annotations.py '" + path + "'"), false);
 }
 
 // The events.tsv holds what the file holds, each text (all differ) at the
@@ -463,17 +467,8 @@ int connectIdle(const std::string& socketPath) {
 
 std::string mneComparison(const std::string& clean, const std::string& flooded) {
   // No sensor is silent in either: every sample of every channel compares.
-  const std::string command = "/usr/bin/python3 " SCRIPTS_DIR "/compare_with_mne.py '" + clean +
-                              "' '" + flooded + "' none 0 0 2>&1";
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
-      text.append(buffer, got);
-    }
-    EXPECT_EQ(::pclose(pipe), 0) << text;
-  }
-  return text;
+  return commandOutput("/usr/bin/python3 " SCRIPTS_DIR "/compare_with_mne.py '" + clean + "' '" +
+                       flooded + "' none 0 0");
 }
 
 }  // namespace
@@ -569,15 +564,8 @@ TEST(RecordMarkers, TheReadmeSnippetMarksARecording) {
     while (sendRaw(runtime + "/bvhost/run.bdf.sock", "started\n").reply != "ok" && now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    const std::string command = "cd '" + directory + "' && XDG_RUNTIME_DIR='" + runtime +
-                                "' /usr/bin/python3 snippet.py 2>&1";
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[4096];
-      while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
-        printed.append(buffer, got);
-      }
-      EXPECT_EQ(::pclose(pipe), 0) << printed;
-    }
+    printed = commandOutput("cd '" + directory + "' && XDG_RUNTIME_DIR='" + runtime +
+                            "' /usr/bin/python3 snippet.py");
     ::kill(pid, SIGINT);
   };
   const CliRun run = runBvhostWhile(
