@@ -1,6 +1,10 @@
 // The eight functions a host imports. One lock serialises them, because a
 // host may stop a capture on one thread while another is polling.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -99,6 +103,23 @@ std::string simulatorQuery(const Simulator& sim, std::string_view what) {
   return {};
 }
 
+// For a test that needs to know when each frame was captured: frame k of
+// this capture spans start + k to start + k + 1 periods. Written once per
+// start, never on the way of a frame; a file that cannot be written costs
+// the capture nothing.
+void logStart(const std::string& path, std::int64_t startNs) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    return;
+  }
+  char line[48];
+  const int length =
+      std::snprintf(line, sizeof line, "start %lld\n", static_cast<long long>(startNs));
+  [[maybe_unused]] const ssize_t written =
+      ::write(fd, line, static_cast<std::size_t>(std::max(length, 0)));
+  ::close(fd);
+}
+
 // Called only between captures, since a schedule changed mid-capture would
 // move frames already due.
 const char* enumerate(Simulator& sim, OrvaneMetadataBuf& metadata) {
@@ -148,7 +169,11 @@ ORVANE_EXPORT void orvane_start() {
   }
   sim.signalBase = sim.finishedFrames;
   sim.generated = 0;
-  sim.clock.start(orvane_sim::monotonicNowNs());
+  const std::int64_t now = orvane_sim::monotonicNowNs();
+  sim.clock.start(now);
+  if (!sim.station.settings().startLog.empty()) {
+    orvane_sim::logStart(sim.station.settings().startLog, now);
+  }
 }
 
 ORVANE_EXPORT void orvane_stop() {

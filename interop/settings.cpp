@@ -213,6 +213,9 @@ Settings readSettings() {
   }
   readSignalOptions(settings.signals);
   readSchedule(settings.schedule);
+  if (auto text = variable("ORVANE_SIM_START_LOG")) {
+    settings.startLog = std::string(*text);
+  }
   return settings;
 }
 

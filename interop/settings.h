@@ -29,18 +29,21 @@ struct Settings {
   std::optional<Dropout> dropout;
   SignalOptions signals;
   Schedule schedule;  // outage, backlog and clock rate
+  // A file each capture's start is appended to, or empty.
+  std::string startLog;
 };
 
 // Reads ORVANE_SIM_SENSORS, ORVANE_SIM_SEED, ORVANE_SIM_DROPOUT,
 // ORVANE_SIM_PATTERN, ORVANE_SIM_MAINS, ORVANE_SIM_MOTION, ORVANE_SIM_OUTAGE,
-// ORVANE_SIM_BACKLOG and ORVANE_SIM_CLOCK_PPM. An unusable
+// ORVANE_SIM_BACKLOG, ORVANE_SIM_CLOCK_PPM and ORVANE_SIM_START_LOG. An unusable
 // value falls back to its default, and a sensor count out of range is
 // clamped into it, with a notice on stderr given once per variable and value
 // rather than on every open.
 Settings readSettings();
 
 // "sensors=4 seed=1 dropout=none pattern=bursts mains=off motion=off
-// outage=none backlog=32768 clock_ppm=0", the form the settings query reports.
+// outage=none backlog=32768 clock_ppm=0", the form the settings query reports;
+// the start log is left out, being a path and no property of the station.
 std::string describe(const Settings& settings);
 
 }  // namespace orvane_sim

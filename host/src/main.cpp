@@ -9,6 +9,7 @@
 #include "app/cli.h"
 #include "app/help_commands.h"
 #include "app/info_command.h"
+#include "app/mark_command.h"
 #include "app/record_command.h"
 #include "app/repair_command.h"
 #include "app/validate_command.h"
@@ -41,6 +42,7 @@ int run(const std::vector<std::string>& arguments) {
             [](const RecordOptions& record) { return runRecord(record); },
             [](const ValidateRequest& validate) { return runValidate(validate); },
             [](const RepairRequest& repair) { return runRepair(repair.file, repair.out); },
+            [](const MarkRequest& mark) { return runMark(mark.text, mark.to); },
         },
         request);
   } catch (const UsageError& error) {

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -15,11 +17,13 @@
 namespace {
 
 using WhileRunning = std::function<void(int, const std::string&)>;
+using WhileFed = std::function<void(int, int)>;
 
 CliRun runLimited(const std::vector<std::string>& arguments,
                   const std::vector<std::pair<int, int>>& signalsAt,
                   const std::map<std::string, std::string>& environment,
-                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning = {});
+                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning = {},
+                  const WhileFed& whileFed = {});
 
 std::string drainFile(const std::string& path) {
   std::string text = readFile(path);
@@ -75,25 +79,46 @@ CliRun runBvhostWhile(const std::vector<std::string>& arguments,
   return runLimited(arguments, {}, environment, 0, whileRunning);
 }
 
+CliRun runBvhostFed(const std::vector<std::string>& arguments,
+                    const std::map<std::string, std::string>& environment,
+                    const std::function<void(int pid, int stdinFd)>& whileRunning) {
+  return runLimited(arguments, {}, environment, 0, {}, whileRunning);
+}
+
 namespace {
 
 CliRun runLimited(const std::vector<std::string>& arguments,
                   const std::vector<std::pair<int, int>>& signalsAt,
                   const std::map<std::string, std::string>& environment,
-                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning) {
-  const std::string stem = std::string(WORK_DIR) + "/run." + std::to_string(getpid());
+                  std::uint64_t fileSizeLimit, const WhileRunning& whileRunning,
+                  const WhileFed& whileFed) {
+  // A run may start another (bvhost mark while bvhost record runs): each
+  // has files of its own.
+  static std::atomic<int> runs{0};
+  const std::string stem =
+      std::string(WORK_DIR) + "/run." + std::to_string(getpid()) + "." + std::to_string(++runs);
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
+  int input[2] = {-1, -1};
+  if (whileFed && pipe2(input, O_CLOEXEC) != 0) {
+    return {};
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = whileFed ? input[0] : open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     if (fileSizeLimit > 0) {
       const rlimit limit{fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    // Marker sockets of its own, so that no run sees another test's.
+    const std::string runtime = std::string(WORK_DIR) + "/runtime." + std::to_string(getppid());
+    mkdir(runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     for (const auto& [name, value] : environment) {
       setenv(name.c_str(), value.c_str(), 1);
     }
@@ -113,6 +138,11 @@ CliRun runLimited(const std::vector<std::string>& arguments,
   }
   if (whileRunning) {
     whileRunning(pid, outPath);
+  }
+  if (whileFed) {
+    close(input[0]);
+    whileFed(pid, input[1]);
+    close(input[1]);
   }
   int status = 0;
   waitpid(pid, &status, 0);

@@ -16,7 +16,10 @@ struct CliRun {
 };
 
 // Arguments are passed without a shell; environment entries are added to
-// the current environment.
+// the current environment. Unless said otherwise, stdin is /dev/null, so a
+// run never reads the terminal the tests were started from, and
+// XDG_RUNTIME_DIR a folder of the test process's own, so no run's marker
+// socket is seen by another test.
 CliRun runBvhost(const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& environment = {});
 
@@ -42,6 +45,12 @@ CliRun runBvhostWhile(
     const std::vector<std::string>& arguments,
     const std::map<std::string, std::string>& environment,
     const std::function<void(int pid, const std::string& stdoutPath)>& whileRunning);
+
+// As runBvhostWhile, with stdin a pipe whose writing end whileRunning gets
+// (as `stdinFd`) and which is closed once it returns.
+CliRun runBvhostFed(const std::vector<std::string>& arguments,
+                    const std::map<std::string, std::string>& environment,
+                    const std::function<void(int pid, int stdinFd)>& whileRunning);
 
 // A fresh directory under the test's build folder.
 std::string scratchDirectory(const std::string& name);

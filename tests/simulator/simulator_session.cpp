@@ -8,9 +8,9 @@ namespace sim_test {
 namespace {
 
 constexpr const char* kVariables[] = {
-    "ORVANE_SIM_SENSORS", "ORVANE_SIM_SEED",    "ORVANE_SIM_DROPOUT",
-    "ORVANE_SIM_PATTERN", "ORVANE_SIM_MAINS",   "ORVANE_SIM_MOTION",
-    "ORVANE_SIM_OUTAGE",  "ORVANE_SIM_BACKLOG", "ORVANE_SIM_CLOCK_PPM"};
+    "ORVANE_SIM_SENSORS",   "ORVANE_SIM_SEED",     "ORVANE_SIM_DROPOUT", "ORVANE_SIM_PATTERN",
+    "ORVANE_SIM_MAINS",     "ORVANE_SIM_MOTION",   "ORVANE_SIM_OUTAGE",  "ORVANE_SIM_BACKLOG",
+    "ORVANE_SIM_CLOCK_PPM", "ORVANE_SIM_START_LOG"};
 
 Opened copy(const char* list, const OrvaneMetadataBuf& metadata) {
   Opened opened;

@@ -1,10 +1,15 @@
 // Frames in real time and what they carry.
 #include <gmock/gmock.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "simulator_session.h"
@@ -78,6 +83,45 @@ TEST_F(Capture, FramesKeepToTheScheduleNoneEarlyNoneLost) {
   // About 74 frames per second of wall time; loose, the bounds above are exact.
   const double seconds = std::chrono::duration<double>(beforeStop - afterStart).count();
   EXPECT_NEAR(static_cast<double>(total) / seconds, 74.07, 8.0);
+}
+
+// The start log puts each capture's start on the host's steady clock, so a
+// test outside the process can tell when every frame was captured: frame k
+// falls due k + 1 periods after the start logged, and not before.
+TEST_F(Capture, TheStartLogGivesEachCapturesStartOnTheSteadyClock) {
+  const std::string log = ::testing::TempDir() + "/start.log." + std::to_string(::getpid());
+  std::remove(log.c_str());
+  setEnv("ORVANE_SIM_START_LOG", log);
+  open();
+  std::vector<Clock::time_point> before;
+  std::vector<Clock::time_point> after;
+  std::vector<std::int64_t> firstPolled;
+  for (int capture = 0; capture < 2; ++capture) {
+    before.push_back(Clock::now());
+    orvane_start();
+    after.push_back(Clock::now());
+    std::optional<Frame> frame;
+    while (!(frame = poll())) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    firstPolled.push_back(frame->sequence);
+    const auto polled = Clock::now();
+    orvane_stop();
+    drain();
+    std::ifstream lines(log);
+    std::string word;
+    long long nanoseconds = 0;
+    for (int line = 0; line <= capture; ++line) {
+      lines >> word >> nanoseconds;
+    }
+    ASSERT_EQ(word, "start");
+    const Clock::time_point start{std::chrono::nanoseconds(nanoseconds)};
+    EXPECT_GE(start, before.back());
+    EXPECT_LE(start, after.back());
+    EXPECT_LE(start + kFramePeriod * (frame->sequence + 1), polled);
+  }
+  EXPECT_EQ(firstPolled, (std::vector<std::int64_t>{0, 0}));
+  std::remove(log.c_str());
 }
 
 TEST_F(Capture, EverySensorDeliversSamplesAtItsChannelRates) {

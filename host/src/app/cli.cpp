@@ -10,13 +10,18 @@ namespace bvhost {
 namespace {
 
 const std::vector<std::string> kRecordOptions = {
-    "--seconds",         "--out",     "--format", "--start-trigger", "--stop-trigger",
-    "--output-triggers", "--summary", "--live",   "--listen",        "--port"};
+    "--seconds",           "--out",     "--format", "--start-trigger", "--stop-trigger",
+    "--output-triggers",   "--summary", "--live",   "--listen",        "--port",
+    "--markers-from-stdin"};
 const std::vector<std::string> kMonitorOptions = {
-    "--seconds", "--listen", "--port", "--start-trigger", "--stop-trigger", "--output-triggers"};
+    "--seconds",           "--listen",       "--port",
+    "--start-trigger",     "--stop-trigger", "--output-triggers",
+    "--markers-from-stdin"};
+const std::vector<std::string> kMarkOptions = {"--to"};
 const std::vector<std::string> kValidateOptions = {"--seed", "--only"};
 const std::vector<std::string> kRepairOptions = {"--out"};
-const std::vector<std::string> kCommands = {"info", "record", "monitor", "validate", "repair"};
+const std::vector<std::string> kCommands = {"info",     "record", "monitor",
+                                            "validate", "repair", "mark"};
 const std::vector<std::string> kTopOptions = {"--help", "--version", "--man"};
 
 // The live view's options, common to record --live and monitor; false when
@@ -52,10 +57,14 @@ bool parseTriggerOption(const std::string& option, ArgumentReader& reader,
   return true;
 }
 
-// The options record and monitor share: the triggers and where the live
-// view listens.
+// The options record and monitor share: the triggers, where the live view
+// listens, and where markers come from.
 bool parseStreamOption(const std::string& option, ArgumentReader& reader, RecordOptions& options,
                        bool& addressGiven) {
+  if (option == "--markers-from-stdin") {
+    options.markersFromStdin = true;
+    return true;
+  }
   return parseTriggerOption(option, reader, options.triggers) ||
          parseLiveOption(option, reader, options.live, addressGiven);
 }
@@ -235,6 +244,44 @@ RepairRequest parseRepair(const std::vector<std::string>& arguments) {
   return request;
 }
 
+// The text is one argument, options before or after it; after "--" a text
+// may begin with a dash, and is taken as it is.
+MarkRequest parseMark(const std::vector<std::string>& arguments) {
+  MarkRequest request;
+  bool haveText = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (!optionsEnded && argument == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && (argument == "--to" || argument.rfind("--to=", 0) == 0)) {
+      if (argument == "--to" && i + 1 >= arguments.size()) {
+        throw UsageError("option --to needs a value");
+      }
+      request.to = argument == "--to" ? arguments[++i] : argument.substr(5);
+      if (request.to->empty()) {
+        throw UsageError("option --to needs the recording's name, as record printed it");
+      }
+    } else if (!optionsEnded && argument.rfind("--", 0) == 0) {
+      const std::string option = argument.substr(0, argument.find('='));
+      throw UsageError("mark does not know the option '" + option + "'" +
+                       suggestion(option, kMarkOptions) +
+                       "; it takes --to NAME, and after -- a text that begins with a dash");
+    } else if (haveText) {
+      throw UsageError("mark takes one text, but got '" + request.text + "' and '" + argument +
+                       "'; quote a text of several words: bvhost mark \"" + request.text + " " +
+                       argument + "\"");
+    } else {
+      request.text = argument;
+      haveText = true;
+    }
+  }
+  if (!haveText) {
+    throw UsageError("mark needs the marker's text: bvhost mark TEXT [--to NAME]");
+  }
+  return request;
+}
+
 }  // namespace
 
 Request parseCommandLine(const std::vector<std::string>& arguments) {
@@ -270,16 +317,19 @@ Request parseCommandLine(const std::vector<std::string>& arguments) {
   if (command == "repair") {
     return parseRepair(arguments);
   }
+  if (command == "mark") {
+    return parseMark(arguments);
+  }
   if (command.rfind("-", 0) == 0) {
     // A command typed with dashes (--record) is nearer its command than any
     // option; both are offered.
     std::vector<std::string> known = kTopOptions;
     known.insert(known.end(), kCommands.begin(), kCommands.end());
     throw UsageError("unknown option '" + command + "'" + suggestion(command, known) +
-                     "; a command (info, record, monitor, validate, repair) comes first");
+                     "; a command (info, record, monitor, validate, repair, mark) comes first");
   }
   throw UsageError("unknown command '" + command + "'" + suggestion(command, kCommands) +
-                   "; the commands are info, record, monitor, validate, repair");
+                   "; the commands are info, record, monitor, validate, repair, mark");
 }
 
 }  // namespace bvhost

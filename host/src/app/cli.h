@@ -37,8 +37,13 @@ struct RepairRequest {
   std::optional<std::string> out;
 };
 
+struct MarkRequest {
+  std::string text;
+  std::optional<std::string> to;
+};
+
 using Request = std::variant<HelpRequest, VersionRequest, ManRequest, InfoRequest, RecordOptions,
-                             ValidateRequest, RepairRequest>;
+                             ValidateRequest, RepairRequest, MarkRequest>;
 
 // Throws UsageError naming the offending argument.
 Request parseCommandLine(const std::vector<std::string>& arguments);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace bvhost {
 namespace {
@@ -9,6 +12,18 @@ namespace {
 constexpr std::size_t kViewSilencesPerSensor = 20;
 
 }  // namespace
+
+// The page's marker box posts into the same inbox as the terminal and the
+// socket, so its markers meet the same rules and the same time line.
+void acceptPageMarkers(LiveView& live, MarkerInbox& inbox) {
+  live.acceptMarkers(
+      [&inbox](std::string_view text, std::chrono::steady_clock::time_point received) {
+        MarkerReply reply = inbox.offer(text, received);
+        return std::pair<bool, std::string>(reply.accepted, std::move(reply.line));
+      });
+}
+
+void LiveTapSink::mark(const Annotation& marker) { tap_.mark(marker.onsetSeconds, marker.text); }
 
 ViewSetup viewSetup(const RecordingSession& session, const std::vector<OutputFile>& files) {
   ViewSetup setup;

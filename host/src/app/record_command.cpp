@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/live_feed.h"
+#include "app/marker_inputs.h"
 #include "app/progress.h"
 #include "app/recording_outputs.h"
 #include "app/stop_signal.h"
@@ -51,7 +52,8 @@ int exitCodeAfter(const StreamStats& stats, bool wroteFiles) {
 // With every frame asked for, the files hold exactly that time, which the
 // wall clock (a stop comes late by a read or two) would misstate; a run
 // cut short keeps the wall clock, so the summary shows what is missing.
-void printSummary(const RecordingFrames& frames, double elapsed, const RecordOptions& options) {
+void printSummary(const RecordingFrames& frames, double elapsed, const RecordOptions& options,
+                  const MarkerInputs& markers) {
   const std::uint64_t keptCount = frames.keptFrames();
   const bool cut = frames.framesLeftOut() > 0;
   const double streamSeconds = keptCount == frames.frameLimit()
@@ -65,12 +67,14 @@ void printSummary(const RecordingFrames& frames, double elapsed, const RecordOpt
         static_cast<unsigned long long>(frames.frameLimit()), streamSeconds, options.seconds,
         kFramePeriodSeconds * 1000.0, static_cast<unsigned long long>(frames.framesLeftOut()));
   }
+  std::fputs(markers.summary(!options.outputs.empty()).c_str(), stdout);
   std::fflush(stdout);
 }
 
 // Completes the files, then the notes, the summary and the outcome.
 int finishRecording(RecordingOutputs& outputs, const RecordingSession& session,
-                    const StreamEnd& end, const RecordOptions& options) {
+                    const StreamEnd& end, const RecordOptions& options,
+                    const MarkerInputs& markers) {
   const CompletedOutputs done = outputs.complete();
   const std::exception_ptr failure = end.failure ? end.failure : done.failure;
   for (const auto& note : outputs.notes()) {
@@ -79,10 +83,13 @@ int finishRecording(RecordingOutputs& outputs, const RecordingSession& session,
   for (const auto& path : done.wrote) {
     std::printf("Wrote %s\n", path.c_str());
   }
+  for (const auto& path : done.events) {
+    std::printf("Wrote %s\n", path.c_str());
+  }
   if (!succeeded(end.stopped)) {
     std::fprintf(stderr, "warning: bv_stop_streaming failed: %s\n", describe(end.stopped).c_str());
   }
-  printSummary(session.frames(), end.elapsedSeconds, options);
+  printSummary(session.frames(), end.elapsedSeconds, options, markers);
   for (const auto& path : done.kept) {
     std::fprintf(stderr, "bvhost: what was written is kept, readable, in %s\n", path.c_str());
   }
@@ -96,6 +103,12 @@ int finishRecording(RecordingOutputs& outputs, const RecordingSession& session,
     std::rethrow_exception(failure);
   }
   return exitCodeAfter(session.frames().stats(), !outputs.files().empty());
+}
+
+// A run's socket is named after what it writes, so `bvhost mark --to`
+// takes a name the user knows.
+std::string markerRunName(const RecordOptions& options) {
+  return options.outputs.empty() ? "monitor" : options.outputs.front().path;
 }
 
 // The live view and the progress line follow the stream; a stop signal
@@ -123,10 +136,11 @@ StreamHooks streamHooks(const RecordingSession& session, const RecordOptions& op
 // The page learns the run is over only once the files are complete, and
 // learns how it ended.
 int finishWithLiveView(RecordingOutputs& outputs, const RecordingSession& session,
-                       const StreamEnd& end, const RecordOptions& options, LiveView& live) {
+                       const StreamEnd& end, const RecordOptions& options,
+                       const MarkerInputs& markers, LiveView& live) {
   ViewStatus last = viewStatus(session, options.seconds, false);
   try {
-    const int code = finishRecording(outputs, session, end, options);
+    const int code = finishRecording(outputs, session, end, options, markers);
     last = viewStatus(session, options.seconds, false);
     if (code == kExitRuleBroken) {
       last.failure = "the plug-in broke a rule while streaming; bvhost's summary says where";
@@ -143,6 +157,10 @@ int finishWithLiveView(RecordingOutputs& outputs, const RecordingSession& sessio
 // Connects, streams and completes the files; `live`, when there is one,
 // gets the stream and is told how the run ended.
 int record(const RecordOptions& options, RecordingOutputs& outputs, LiveView* live) {
+  // Both outlive the session, which closes the markers' inbox when it goes,
+  // and the progress line outlives the markers' reader, which draws on it.
+  ProgressLine progress;
+  std::optional<MarkerInputs> markers;
   RecordingSession session(options.plugin);
   // From before connecting, which can take long: a stop asked for then still
   // leaves complete files instead of none or empty ones.
@@ -150,34 +168,52 @@ int record(const RecordOptions& options, RecordingOutputs& outputs, LiveView* li
   for (const auto& partial : outputs.partials()) {
     signals.addPartialFile(partial.path());
   }
-  session.connect(options.triggers);
-  try {
-    if (live) {
-      live->begin(viewSetup(session, outputs.files()));
+  // Served while connecting too, so a sender finds the run and is told it
+  // has not started rather than that nothing runs.
+  markers.emplace(MarkerInputOptions{markerRunName(options), options.markersFromStdin}, progress);
+  session.attachMarkers(markers->inbox());
+  if (live) {
+    acceptPageMarkers(*live, markers->inbox());
+  }
+  // The page posts into the markers' inbox until its view has ended, so a
+  // run that fails ends the view here, while the inbox is still there.
+  auto run = [&]() -> int {
+    session.connect(options.triggers);
+    try {
+      if (live) {
+        live->begin(viewSetup(session, outputs.files()));
+      }
+      session.start();
+      outputs.open(session.channels(), session.info());
+    } catch (...) {
+      session.stopAndDisconnect();
+      throw;
     }
-    session.start();
-    outputs.open(session.channels(), session.info());
-  } catch (...) {
+    session.addSink(outputs);
+    LiveTap* tap = live ? live->tap() : nullptr;
+    std::optional<LiveTapSink> tapSink;
+    if (tap != nullptr) {
+      session.addSink(tapSink.emplace(*tap));
+    }
+    const bool writing = !outputs.files().empty();
+    session.stream(options.seconds, streamHooks(session, options, tap, progress, writing));
+    progress.finish();
     session.stopAndDisconnect();
+    signals.beginFinishing();
+    const StreamEnd end = session.finish();
+    if (!live) {
+      return finishRecording(outputs, session, end, options, *markers);
+    }
+    return finishWithLiveView(outputs, session, end, options, *markers, *live);
+  };
+  try {
+    return run();
+  } catch (const std::exception& error) {
+    if (live) {
+      live->fail(error.what());
+    }
     throw;
   }
-  session.addSink(outputs);
-  LiveTap* tap = live ? live->tap() : nullptr;
-  std::optional<LiveTapSink> tapSink;
-  if (tap != nullptr) {
-    session.addSink(tapSink.emplace(*tap));
-  }
-  ProgressLine progress;
-  const bool writing = !outputs.files().empty();
-  session.stream(options.seconds, streamHooks(session, options, tap, progress, writing));
-  progress.finish();
-  session.stopAndDisconnect();
-  signals.beginFinishing();
-  const StreamEnd end = session.finish();
-  if (!live) {
-    return finishRecording(outputs, session, end, options);
-  }
-  return finishWithLiveView(outputs, session, end, options, *live);
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ struct RecordOptions {
   TriggerOptions triggers;
   SummaryDetail summary = SummaryDetail::Automatic;
   LiveOptions live;
+  // One marker per line of stdin although it is no terminal (a terminal is
+  // read anyway).
+  bool markersFromStdin = false;
 };
 
 int runRecord(const RecordOptions& options);

@@ -1,8 +1,16 @@
 #include "app/recording_outputs.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
 #include <utility>
 
+#include "files/annotation_journal.h"
+#include "files/events_tsv.h"
 #include "files/open_writer.h"
+#include "files/output_error.h"
 
 namespace bvhost {
 
@@ -39,6 +47,10 @@ void RecordingOutputs::skipFrames(std::uint64_t first, std::uint64_t count) {
 }
 
 void RecordingOutputs::annotate(const Annotation& annotation, bool begins) {
+  // A beginning is told again with its end, at the latest when the run ends.
+  if (!begins) {
+    timeline_.push_back(annotation);
+  }
   for (auto& writer : writers_) {
     writer->annotate(annotation, begins);
   }
@@ -79,7 +91,48 @@ CompletedOutputs RecordingOutputs::complete() {
       }
     }
   }
+  writeEvents(done);
   return done;
+}
+
+// Beside every file put in place of its target. A CSV file's journal holds
+// what no other file of it does, so it goes only once the events.tsv is on
+// the disk; a file kept under its partial name keeps its journal for
+// `bvhost repair`.
+void RecordingOutputs::writeEvents(CompletedOutputs& done) {
+  std::map<std::string, bool> written;
+  const auto fail = [&done] {
+    if (!done.failure) {
+      done.failure = std::current_exception();
+    }
+  };
+  for (std::size_t i = 0; i < writers_.size(); ++i) {
+    // Beside a target left as it was, it would pass for that file's.
+    if (!partials_[i].committed()) {
+      continue;
+    }
+    const std::string path = eventsTsvPathFor(files_[i].finalPath);
+    if (!written.contains(path)) {
+      try {
+        writeEventsTsv(path, timeline_);
+        done.events.push_back(eventsTsvPathFor(files_[i].path));
+        written[path] = true;
+      } catch (...) {
+        written[path] = false;
+        fail();
+      }
+    }
+    if (files_[i].format == OutputFormat::Csv && partials_[i].committed() && written[path]) {
+      const std::string journal = journalPathFor(partials_[i].path());
+      if (::unlink(journal.c_str()) != 0 && errno != ENOENT) {
+        try {
+          throw OutputError("cannot remove " + journal + ": " + std::strerror(errno));
+        } catch (...) {
+          fail();
+        }
+      }
+    }
+  }
 }
 
 std::vector<std::string> RecordingOutputs::notes() const {

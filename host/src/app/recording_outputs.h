@@ -1,7 +1,9 @@
 // The files of `bvhost record` as one sink of the recording. Each output is
 // checked and claimed before anything connects, written under its partial
 // name through a writer of its format, checked to be still there about once
-// a second, and put in place of its target only once it is complete.
+// a second, and put in place of its target only once it is complete. Beside
+// each goes the run's events.tsv: its markers and the notes of its time
+// line, which a CSV file has no other place for.
 #pragma once
 
 #include <exception>
@@ -20,7 +22,8 @@ namespace bvhost {
 
 // What became of the files at the end.
 struct CompletedOutputs {
-  std::vector<std::string> wrote;  // complete, in place of their targets
+  std::vector<std::string> wrote;   // complete, in place of their targets
+  std::vector<std::string> events;  // the events.tsv files written, as named
   // Under their partial names, readable, each with why its target was left.
   std::vector<std::string> kept;
   std::vector<std::string> lost;  // deleted or replaced under their names
@@ -50,16 +53,22 @@ class RecordingOutputs : public FrameSink {
 
   // Completes every file and puts each complete one in place of its target;
   // one that failed stays under its partial name, readable, and the target
-  // is left as it was. Never throws: a failure is in what it returns.
+  // is left as it was. Then writes the events.tsv beside each file put in
+  // place (once for files that share one, as run.bdf and run.csv do).
+  // Never throws: a failure is in what it returns.
   CompletedOutputs complete();
   // Every writer's remarks for the person recording.
   std::vector<std::string> notes() const;
 
  private:
+  void writeEvents(CompletedOutputs& done);
+
   std::vector<OutputFile> files_;
   // Declared before the writers, which write through their descriptors.
   std::vector<PartialFile> partials_;
   std::vector<std::unique_ptr<SampleWriter>> writers_;
+  // Every finished note and marker, for the events.tsv.
+  std::vector<Annotation> timeline_;
 };
 
 }  // namespace bvhost

@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "base/exit_codes.h"
+#include "base/posix_io.h"
 #include "files/annotation_journal.h"
 #include "files/csv_finish.h"
 #include "files/edf_finish.h"
+#include "files/edf_read_annotations.h"
+#include "files/events_tsv.h"
 #include "files/file_paths.h"
 #include "files/folder_sync.h"
 #include "files/output_error.h"
@@ -112,6 +117,40 @@ bool repairEdf(const RepairFile& target, const std::string& file) {
   return true;
 }
 
+// The time_s of the CSV file's last row, the one before its last line
+// break: the second field from the end, as no field after it is quoted.
+double lastRowSeconds(const RepairFile& target) {
+  const std::uint64_t size = target.size();
+  const std::uint64_t from = size > 4096 ? size - 4096 : 0;
+  std::string tail(static_cast<std::size_t>(size - from), '\0');
+  std::size_t got = 0;
+  if (readUpTo(target.fd(), tail.data(), tail.size(), from, got) != 0) {
+    return 0.0;
+  }
+  tail.resize(got);
+  while (!tail.empty() && tail.back() == '\n') {
+    tail.pop_back();
+  }
+  const std::string row = tail.substr(tail.rfind('\n') + 1);
+  const auto valueComma = row.rfind(',');
+  const auto timeComma = valueComma == std::string::npos || valueComma == 0
+                             ? std::string::npos
+                             : row.rfind(',', valueComma - 1);
+  double seconds = 0.0;
+  if (timeComma != std::string::npos) {
+    std::from_chars(row.data() + timeComma + 1, row.data() + valueComma, seconds);
+  }
+  return seconds;
+}
+
+// A CSV file's notes, which only its journal holds: an open one lasts to
+// the last row.
+std::vector<Annotation> csvEvents(const RepairFile& target, const std::string& journal) {
+  std::vector<Annotation> events = readAnnotationJournal(journal);
+  closeOpenAnnotations(events, lastRowSeconds(target));
+  return events;
+}
+
 }  // namespace
 
 int runRepair(const std::string& file, const std::optional<std::string>& out) {
@@ -127,15 +166,39 @@ int runRepair(const std::string& file, const std::optional<std::string>& out) {
   if (moveTo && !exists(*moveTo)) {
     requireWritableFolder(file, "move it to " + *moveTo);
   }
+  // The events.tsv goes beside the name the file ends up with.
+  const std::string destination = moveTo && !exists(*moveTo) ? *moveTo : file;
+  const std::string journal = journalPathFor(file);
+  const bool csvJournal = kind == RecordingKind::Csv && exists(journal);
   bool repaired = false;
   if (kind == RecordingKind::Edf) {
     repaired = repairEdf(target, file);
-  } else if (!target.endsWithLineBreak()) {
-    target.requireWritable();
-    const std::uint64_t cut = finishCsvFile(target.fd(), file);
-    std::printf("%s: %llu byte(s) of a half-written row cut\n", file.c_str(),
-                static_cast<unsigned long long>(cut));
-    repaired = true;
+  } else {
+    if (csvJournal) {
+      target.requireWritable();
+      requireWritableFolder(file, "remove " + journal + " once its notes are in an events.tsv");
+    }
+    if (!target.endsWithLineBreak()) {
+      target.requireWritable();
+      const std::uint64_t cut = finishCsvFile(target.fd(), file);
+      std::printf("%s: %llu byte(s) of a half-written row cut\n", file.c_str(),
+                  static_cast<unsigned long long>(cut));
+      repaired = true;
+    }
+  }
+  // From what the EDF+ file holds now, journal and all; a CSV file's
+  // journal holds what nothing else does, and goes once they are written.
+  if (repaired || csvJournal) {
+    const std::vector<Annotation> events =
+        kind == RecordingKind::Edf ? readEdfAnnotations(file) : csvEvents(target, journal);
+    const std::string eventsPath = eventsTsvPathFor(destination);
+    writeEventsTsv(eventsPath, events);
+    std::printf("%s: %zu event(s) written to %s\n", file.c_str(), events.size(),
+                eventsPath.c_str());
+    if (csvJournal) {
+      removeJournal(journal);
+      repaired = true;
+    }
   }
   std::string where = file;
   if (moveTo) {

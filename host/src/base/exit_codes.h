@@ -17,6 +17,8 @@ enum ExitCode : int {
   // reached bvhost (a link outage, a backlog that overflowed); the files
   // mark them as gaps in place.
   kExitFramesLost = 7,
+  // mark: no recording is running, or the one chosen did not answer.
+  kExitNoRecording = 8,
   // bvhost itself failed (out of memory, say); what a recording had
   // written is kept on the disk.
   kExitInternal = 70,
@@ -31,11 +33,15 @@ enum ExitCode : int {
 
 inline constexpr const char* kExitCodeTable =
     "Exit codes:\n"
-    "  0    success\n"
+    "  0    success (mark: the recording took the marker)\n"
     "  1    the plug-in broke a rule (validate: a check failed; record: a gap in\n"
     "       firstIndex or a block for a channel it never described)\n"
+    "       (mark: the recording refused the marker, and stderr says why: not\n"
+    "       UTF-8, empty, before the stream started, after the stop, too many)\n"
     "  2    bad command line: unknown command or option, bad option value; or the\n"
     "       live view cannot listen where asked (the address is in use, say)\n"
+    "       (mark: several recordings run and no --to says which, or --to names\n"
+    "       none of them)\n"
     "  3    the plug-in file is missing or cannot be loaded as a shared library\n"
     "       (validate: or loading it crashes or hangs)\n"
     "  4    the library is no plug-in: it lacks some of the sixteen bv_* entry points\n"
@@ -50,6 +56,7 @@ inline constexpr const char* kExitCodeTable =
     "  7    record: the files are complete, but frames were lost before they reached\n"
     "       bvhost (the link went quiet, or a backlog overflowed while bvhost was held\n"
     "       up); the files mark them as gaps at their time, the summary says where\n"
+    "  8    mark: no recording is running, or the one chosen did not answer\n"
     "  70   bvhost itself failed (out of memory, say); a recording's files are\n"
     "       kept, under their temporary names if they could not be completed\n"
     "  75   a second SIGINT, SIGTERM or SIGHUP ended bvhost at once while the plug-in\n"

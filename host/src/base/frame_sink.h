@@ -27,6 +27,11 @@ class FrameSink {
   // that `begins` has no known end yet; the same onset and text come again
   // with the duration once it ends.
   virtual void annotate(const Annotation& annotation, bool begins) = 0;
+  // A marker someone gave the recording ("stimulus on", "trial 12"): an
+  // instant (no duration) at the moment it was received. It comes once the
+  // frames before it have. A sink keeps it as any other note unless it
+  // shows markers apart.
+  virtual void mark(const Annotation& marker) { annotate(marker, false); }
   // About once a second while streaming: a sink that keeps what it got on a
   // disk puts it there, so a run killed now keeps it. One that keeps
   // nothing there has nothing to do.

@@ -108,9 +108,12 @@ void AnnotationJournal::appendOpen(double onsetSeconds, const std::string& text)
   pending_ += formatSeconds(onsetSeconds) + "\topen\t" + journalText(text) + '\n';
 }
 
-void AnnotationJournal::sync() {
+void AnnotationJournal::write() {
   if (fd_ < 0) {
     throw OutputError("cannot write " + path_ + ": it was removed");
+  }
+  if (pending_.empty()) {
+    return;
   }
   std::size_t written = 0;
   if (const int error = writeAll(fd_, pending_.data(), pending_.size(), &written); error != 0) {
@@ -119,6 +122,10 @@ void AnnotationJournal::sync() {
     throw OutputError("cannot write " + path_ + ": " + std::strerror(error));
   }
   pending_.clear();
+}
+
+void AnnotationJournal::sync() {
+  write();
   if (::fdatasync(fd_) != 0) {
     throw OutputError("cannot flush " + path_ + ": " + std::strerror(errno));
   }

@@ -27,14 +27,19 @@ class AnnotationJournal {
   AnnotationJournal(const AnnotationJournal&) = delete;
   AnnotationJournal& operator=(const AnnotationJournal&) = delete;
 
-  // Held in memory until sync().
+  // Held in memory until write() or sync().
   void append(const Annotation& annotation);
   // A stretch that begins now, journalled at once so that a run killed
   // before it ends still marks it; close it later by append() with the
-  // same onset and text and the duration. Held in memory until sync().
+  // same onset and text and the duration. Held in memory until write() or
+  // sync().
   void appendOpen(double onsetSeconds, const std::string& text);
-  // Writes what append() held and waits until it is on the disk; throws
-  // OutputError (a full disk, say). What could not be written stays held.
+  // Writes what append() held without waiting for the disk, which is
+  // enough for it to outlast a run that is killed; throws OutputError (a
+  // full disk, say). What could not be written stays held.
+  void write();
+  // Writes what append() held and waits until it is on the disk, so that
+  // it outlasts a power loss too; throws OutputError as write() does.
   void sync();
   // Deletes the file; throws OutputError.
   void remove();

@@ -8,10 +8,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "base/frame_period.h"
 #include "base/posix_io.h"
 #include "base/units.h"
+#include "files/annotation_journal.h"
 #include "files/csv_finish.h"
 #include "files/csv_format.h"
 #include "files/iso_time.h"
@@ -50,12 +52,35 @@ CsvWriter::CsvWriter(int fd, const std::string& path, const std::vector<ChannelI
                             info.pluginVersion + ", stream start " + isoTime(info.start) +
                             "; time_s counts from it\n" + kCsvColumns;
   append(start.data(), start.size());
+  try {
+    journal_ = std::make_unique<AnnotationJournal>(journalPathFor(path_));
+  } catch (...) {
+    ::close(fd_);
+    throw;
+  }
 }
 
 CsvWriter::~CsvWriter() {
   if (fd_ >= 0) {
     ::close(fd_);
   }
+  // Never completed: the run ended before recording, and its partial file
+  // goes too.
+  if (journal_ && !closed_) {
+    try {
+      journal_->remove();
+    } catch (const OutputError&) {
+    }
+  }
+}
+
+void CsvWriter::annotate(const Annotation& annotation, bool begins) {
+  if (begins) {
+    journal_->appendOpen(annotation.onsetSeconds, annotation.text);
+  } else {
+    journal_->append(annotation);
+  }
+  journal_->write();
 }
 
 namespace {
@@ -166,6 +191,7 @@ void CsvWriter::sync() {
   if (fd_ < 0) {
     return;
   }
+  journal_->sync();
   flush();
   if (::fdatasync(fd_) != 0) {
     failure_ = errno;
@@ -176,6 +202,13 @@ void CsvWriter::sync() {
 void CsvWriter::close() {
   if (fd_ < 0) {
     return;
+  }
+  closed_ = true;
+  std::exception_ptr journalFailure;
+  try {
+    journal_->sync();
+  } catch (const OutputError&) {
+    journalFailure = std::current_exception();
   }
   int error = failure_;
   if (error == 0) {
@@ -201,6 +234,9 @@ void CsvWriter::close() {
   fd_ = -1;
   if (error != 0) {
     fail(error);
+  }
+  if (journalFailure) {
+    std::rethrow_exception(journalFailure);
   }
 }
 

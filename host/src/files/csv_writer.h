@@ -1,7 +1,11 @@
 // One row per sample: component, channel, unit, index, time, value. A first
-// line starting with "#" gives the stream's start time.
+// line starting with "#" gives the stream's start time. The time line's
+// notes (markers, silences, frames lost) are no rows: they are kept in an
+// annotation journal beside the file while it is written, for the
+// events.tsv that holds them once the run ends, or that repair writes.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +14,8 @@
 #include "files/sample_writer.h"
 
 namespace bvhost {
+
+class AnnotationJournal;
 
 class CsvWriter : public SampleWriter {
  public:
@@ -22,8 +28,11 @@ class CsvWriter : public SampleWriter {
   // A gap is a jump in time_s, in CSV as for a sensor's silence: a row
   // between samples would break every reader that takes the file as a table.
   void skipFrames(std::uint64_t, std::uint64_t) override {}
-  void annotate(const Annotation&, bool) override {}
+  // Into the journal, at once.
+  void annotate(const Annotation& annotation, bool begins) override;
   void sync() override;
+  // Completes the file and puts its journal on the disk, where it stays
+  // until whoever writes the events.tsv removes it.
   void close() override;
   const std::string& path() const override { return path_; }
 
@@ -44,6 +53,8 @@ class CsvWriter : public SampleWriter {
   std::vector<std::string> prefixes_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
+  std::unique_ptr<AnnotationJournal> journal_;
+  bool closed_ = false;
   int fd_ = -1;
   // The errno of the first write that failed: nothing is written after it,
   // where rows would follow a cut one.

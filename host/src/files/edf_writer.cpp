@@ -108,17 +108,20 @@ void EdfWriter::skipFrames(std::uint64_t first, std::uint64_t count) {
 }
 
 // A beginning goes to the journal only, so that a run killed before the
-// end is known still marks it; the file takes the finished annotation.
+// end is known still marks it; the file takes the finished annotation. Each
+// is in the journal file at once: a marker someone was told was taken must
+// outlast a kill straight after.
 void EdfWriter::annotate(const Annotation& annotation, bool begins) {
   if (handle_ < 0) {
     return;
   }
   if (begins) {
     journal_->appendOpen(annotation.onsetSeconds, annotation.text);
-    return;
+  } else {
+    journal_->append(annotation);
+    annotations_.push_back(annotation);
   }
-  journal_->append(annotation);
-  annotations_.push_back(annotation);
+  journal_->write();
 }
 
 void EdfWriter::writeReady() {

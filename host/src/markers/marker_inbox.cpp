@@ -8,6 +8,7 @@ namespace bvhost {
 namespace {
 
 constexpr const char* kStopped = "refused: the recording has stopped";
+constexpr const char* kNotStarted = "refused: the recording has not started yet";
 
 std::string acceptedLine(const std::vector<std::string>& remarks) {
   std::string line = "ok";
@@ -19,7 +20,8 @@ std::string acceptedLine(const std::vector<std::string>& remarks) {
 
 }  // namespace
 
-MarkerInbox::MarkerInbox(std::size_t capacity) : capacity_(capacity) {
+MarkerInbox::MarkerInbox(std::size_t capacity, InboxStart start)
+    : capacity_(capacity), opened_(start == InboxStart::kOpen) {
   waiting_.reserve(capacity_);
   taken_.reserve(capacity_);
 }
@@ -28,6 +30,10 @@ MarkerReply MarkerInbox::offer(std::string_view rawText, MarkerClock::time_point
   if (closed()) {
     refusedClosed_.fetch_add(1, std::memory_order_relaxed);
     return {false, kStopped};
+  }
+  if (!opened()) {
+    refusedEarly_.fetch_add(1, std::memory_order_relaxed);
+    return {false, kNotStarted};
   }
   // Cleaned and allocated before the lock, so the lock is held for a move.
   MarkerText cleaned = cleanMarkerText(rawText);
@@ -70,6 +76,8 @@ std::vector<Marker>& MarkerInbox::take() {
   return taken_;
 }
 
+void MarkerInbox::open() { opened_.store(true, std::memory_order_release); }
+
 std::vector<Marker> MarkerInbox::close() {
   std::vector<Marker> left;
   {
@@ -84,7 +92,8 @@ std::vector<Marker> MarkerInbox::close() {
 MarkerCounts MarkerInbox::counts() const {
   return {accepted_.load(std::memory_order_relaxed), refusedText_.load(std::memory_order_relaxed),
           refusedFull_.load(std::memory_order_relaxed),
-          refusedClosed_.load(std::memory_order_relaxed)};
+          refusedClosed_.load(std::memory_order_relaxed),
+          refusedEarly_.load(std::memory_order_relaxed)};
 }
 
 }  // namespace bvhost

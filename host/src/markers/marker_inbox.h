@@ -39,13 +39,19 @@ struct MarkerCounts {
   // The inbox was full: the recording thread had not taken them yet.
   std::uint64_t refusedFull = 0;
   std::uint64_t refusedClosed = 0;
+  // Sent before the stream started, when no time in the recording is theirs.
+  std::uint64_t refusedEarly = 0;
 };
+
+// Whether an inbox takes markers from the start or only once opened.
+enum class InboxStart { kOpen, kWhenOpened };
 
 class MarkerInbox {
  public:
   static constexpr std::size_t kDefaultCapacity = 1024;
 
-  explicit MarkerInbox(std::size_t capacity = kDefaultCapacity);
+  explicit MarkerInbox(std::size_t capacity = kDefaultCapacity,
+                       InboxStart start = InboxStart::kOpen);
   MarkerInbox(const MarkerInbox&) = delete;
   MarkerInbox& operator=(const MarkerInbox&) = delete;
 
@@ -63,6 +69,13 @@ class MarkerInbox {
   // when a sender holds the inbox at that moment it gives none, and the
   // next take() gives them.
   std::vector<Marker>& take();
+
+  // Any thread: from now on markers are taken. Until then, in an inbox made
+  // kWhenOpened, each is refused with a reply that says the recording has
+  // not started: a recording that serves its socket while it connects has
+  // no time yet to put a marker at. Idempotent.
+  void open();
+  bool opened() const { return opened_.load(std::memory_order_acquire); }
 
   // The stop: from now on every marker is refused with a reply that says
   // the recording has stopped. Returns, in order, every marker accepted
@@ -82,11 +95,13 @@ class MarkerInbox {
   std::mutex mutex_;
   std::vector<Marker> waiting_;
   std::vector<Marker> taken_;
+  std::atomic<bool> opened_;
   std::atomic<bool> closed_{false};
   std::atomic<std::uint64_t> accepted_{0};
   std::atomic<std::uint64_t> refusedText_{0};
   std::atomic<std::uint64_t> refusedFull_{0};
   std::atomic<std::uint64_t> refusedClosed_{0};
+  std::atomic<std::uint64_t> refusedEarly_{0};
 };
 
 }  // namespace bvhost

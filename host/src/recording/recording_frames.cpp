@@ -50,6 +50,16 @@ void RecordingFrames::insertLost(std::uint64_t count, bool placeUncertain) {
   passTimeline();
 }
 
+void RecordingFrames::mark(const Annotation& marker) {
+  // Whatever the clock has to say first, such as frames lost before the
+  // marker, goes first.
+  passTimeline();
+  ++markers_;
+  for (FrameSink* sink : sinks_) {
+    sink->mark(marker);
+  }
+}
+
 void RecordingFrames::finish() {
   stats_.finish();
   passTimeline();

@@ -26,6 +26,8 @@ class RecordingFrames {
   void deliver(std::size_t channel, const SampleBlock& block);
   // `count` frames never reached bvhost, before the next ones delivered.
   void insertLost(std::uint64_t count, bool placeUncertain);
+  // A marker, to every sink; see FrameSink::mark.
+  void mark(const Annotation& marker);
   // The end of the recording: every open silence closes.
   void finish();
 
@@ -36,6 +38,8 @@ class RecordingFrames {
   std::uint64_t keptFrames() const { return frames_ < frameLimit_ ? frames_ : frameLimit_; }
   // Frames the device delivered past the limit, left out.
   std::uint64_t framesLeftOut() const { return leftOut_; }
+  // Markers the sinks got.
+  std::uint64_t markers() const { return markers_; }
   StreamStats& stats() { return stats_; }
   const StreamStats& stats() const { return stats_; }
 
@@ -54,6 +58,7 @@ class RecordingFrames {
   std::vector<std::uint64_t> nextFrame_;  // per channel
   std::uint64_t frames_ = 0;
   std::uint64_t leftOut_ = 0;
+  std::uint64_t markers_ = 0;
 };
 
 }  // namespace bvhost

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "base/frame_period.h"
 #include "plugin/channel_layout.h"
 #include "plugin/plugin_result.h"
+#include "recording/marker_placement.h"
 #include "recording/read_pacing.h"
 #include "recording/recording_sink.h"
 
@@ -93,7 +95,13 @@ RecordingSession::RecordingSession(const std::string& pluginPath) : plugin_(plug
   info_.pluginVersion = identityText(plugin_.api().bv_get_integration_version);
 }
 
-RecordingSession::~RecordingSession() { release(); }
+RecordingSession::~RecordingSession() {
+  release();
+  // Whoever still sends one is told the recording has stopped.
+  if (markers_ != nullptr) {
+    markers_->close();
+  }
+}
 
 void RecordingSession::connect(const TriggerOptions& triggers) {
   requireStage(!connected_ && !frames_, "connect", "a session not yet connected");
@@ -120,6 +128,9 @@ void RecordingSession::start() {
     throw Refused("bv_start_streaming", started);
   }
   streaming_ = true;
+  if (markers_ != nullptr) {
+    markers_->open();
+  }
 }
 
 void RecordingSession::addSink(FrameSink& sink) {
@@ -127,12 +138,28 @@ void RecordingSession::addSink(FrameSink& sink) {
   sinks_.push_back(&sink);
 }
 
+void RecordingSession::attachMarkers(MarkerInbox& inbox) {
+  requireStage(!frames_ && markers_ == nullptr, "attachMarkers",
+               "a session not yet streamed and without markers");
+  markers_ = &inbox;
+  if (streaming_) {
+    markers_->open();
+  }
+}
+
 void RecordingSession::stream(double seconds, const StreamHooks& hooks) {
   requireStage(streaming_ && !frames_, "stream", "a started session");
   frames_ = std::make_unique<RecordingFrames>(channels_, sinks_, framesFor(seconds));
   sink_ = std::make_unique<RecordingSink>(channels_, *frames_);
+  placement_ = std::make_unique<MarkerPlacement>(streamStart_);
   end_.failure = readLoop(seconds, hooks);
   end_.elapsedSeconds = secondsSince(streamStart_);
+  if (markers_ != nullptr) {
+    // The stop: what was accepted until now is placed at the end, and
+    // everything later is refused.
+    std::vector<Marker> left = markers_->close();
+    placement_->add(left);
+  }
 }
 
 bool RecordingSession::stopDue(const StreamHooks& hooks) const {
@@ -176,6 +203,7 @@ std::exception_ptr RecordingSession::readLoop(double seconds, const StreamHooks&
       if (!delivered) {
         sink_->caughtUp(beganSeconds);
       }
+      placeMarkers(after);
       if (after >= nextSync) {
         for (FrameSink* sink : sinks_) {
           sink->sync();
@@ -193,6 +221,31 @@ std::exception_ptr RecordingSession::readLoop(double seconds, const StreamHooks&
     }
   } catch (...) {
     return std::current_exception();
+  }
+}
+
+// Takes what the inbox holds, which never waits, and hands on those whose
+// frames have come.
+void RecordingSession::placeMarkers(Clock::time_point now) {
+  if (markers_ == nullptr) {
+    return;
+  }
+  placement_->add(markers_->take());
+  if (placement_->empty()) {
+    return;
+  }
+  const std::optional<double> lag =
+      sink_->lagChecks() > 0 ? std::optional<double>(sink_->expectedLagSeconds()) : std::nullopt;
+  const double placed = static_cast<double>(frames_->keptFrames()) * kFramePeriodSeconds;
+  for (const Annotation& marker : placement_->due(lag, sink_->lagChecks(), placed, now)) {
+    frames_->mark(marker);
+  }
+}
+
+void RecordingSession::placeLastMarkers() {
+  const double end = static_cast<double>(frames_->keptFrames()) * kFramePeriodSeconds;
+  for (const Annotation& marker : placement_->rest(sink_->expectedLagSeconds(), end)) {
+    frames_->mark(marker);
   }
 }
 
@@ -242,6 +295,14 @@ StreamEnd RecordingSession::finish() {
   try {
     sink_->finish(!end_.failure);
     frames_->finish();
+  } catch (...) {
+    if (!end_.failure) {
+      end_.failure = std::current_exception();
+    }
+  }
+  // Every marker answered "ok" is handed on, however the frames ended.
+  try {
+    placeLastMarkers();
   } catch (...) {
     if (!end_.failure) {
       end_.failure = std::current_exception();

@@ -26,12 +26,14 @@
 #include "base/frame_sink.h"
 #include "base/recording_info.h"
 #include "base/sensor_info.h"
+#include "markers/marker_inbox.h"
 #include "plugin/plugin_configuration.h"
 #include "plugin/plugin_loader.h"
 #include "recording/recording_frames.h"
 
 namespace bvhost {
 
+class MarkerPlacement;
 class RecordingSink;
 
 // A front end's part in the read loop. Each is optional; whatever one
@@ -88,6 +90,16 @@ class RecordingSession {
   // session's last call.
   void addSink(FrameSink& sink);
 
+  // Before stream(): markers come from `inbox`, which must outlive the
+  // session's last call. It is opened once the device is streaming (until
+  // then a marker has no place in the recording and is refused) and closed
+  // when the stream ends, so one sent after the stop is refused too. Each
+  // marker reaches the sinks (FrameSink::mark) at the moment it was
+  // received, on the stream's frame clock (see recording/marker_placement.h),
+  // once the frames before it have; the last of them once finish() has
+  // passed on every frame.
+  void attachMarkers(MarkerInbox& inbox);
+
   // Reads until `seconds` of whole frames are in (0 or less: until a stop
   // is requested), a stop is requested or something fails. Never throws
   // what went wrong while streaming: finish() hands it back. The plug-in is
@@ -112,6 +124,8 @@ class RecordingSession {
 
  private:
   std::exception_ptr readLoop(double seconds, const StreamHooks& hooks);
+  void placeMarkers(Clock::time_point now);
+  void placeLastMarkers();
   bool stopDue(const StreamHooks& hooks) const;
   void drain();
   void release() noexcept;
@@ -124,6 +138,8 @@ class RecordingSession {
   Clock::time_point streamStart_{};
   std::unique_ptr<RecordingFrames> frames_;
   std::unique_ptr<RecordingSink> sink_;
+  MarkerInbox* markers_ = nullptr;
+  std::unique_ptr<MarkerPlacement> placement_;
   StreamEnd end_;
   std::atomic<bool> stopRequested_{false};
   bool connected_ = false;

@@ -83,6 +83,7 @@ double RecordingSink::expectedLagSeconds() const {
 }
 
 void RecordingSink::judge(double elapsedSeconds, double toleranceFrames) {
+  ++lagChecks_;
   if (const std::uint64_t lost = loss_.check(elapsedSeconds, frames(), toleranceFrames); lost > 0) {
     frames_.insertLost(lost, heldUp_);
   }

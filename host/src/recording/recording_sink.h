@@ -56,6 +56,11 @@ class RecordingSink : public SampleHandler {
   // How far the device's frames run behind the host's clock when on time,
   // as seen so far; a stream waits this much longer for its last frame.
   double expectedLagSeconds() const;
+  // How many times the lag has been seen: once each time frames came and a
+  // read then found nothing more. The first catches up with the device's
+  // start at an arbitrary moment and may see it up to a frame late; each
+  // later one, taken as a frame arrives, brings the lag down to the truth.
+  std::uint64_t lagChecks() const { return lagChecks_; }
 
   // Frames read so far, held ones and lost ones included.
   std::uint64_t frames() const { return frames_.frames() + heldFrames(); }
@@ -81,6 +86,7 @@ class RecordingSink : public SampleHandler {
   std::uint64_t passedFrames_ = 0;  // router frames passed on
   std::uint64_t blocks_ = 0;
   std::uint64_t judgedFrames_ = 0;  // frames() when last judged
+  std::uint64_t lagChecks_ = 0;
   std::optional<double> lastCaughtUpSeconds_;
   // While held frames settle: the least lag since, and when it was seen.
   std::optional<double> settlingLag_;

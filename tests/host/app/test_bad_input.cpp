@@ -98,7 +98,7 @@ TEST(BadInput, BadOptionValuesExit2) {
                    "everything is an option such as --seconds S or --out FILE");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds"}, "--seconds needs a value");
   expectUsageError({"--verbose"},
-                   "a command (info, record, monitor, validate, repair) comes first");
+                   "a command (info, record, monitor, validate, repair, mark) comes first");
   expectUsageError({"record", KESSRA_PLUGIN_PATH, "--seconds", "1", "--out", out, "--port", "9000"},
                    "add --live to have one");
   expectUsageError({"monitor", KESSRA_PLUGIN_PATH, "--out", out}, "monitor writes no files");
@@ -203,7 +203,7 @@ TEST(BadInput, TheManualPageShowsEveryCommandAndOptionOfTheHelp) {
       rest = found.suffix();
     }
     EXPECT_GE(options, 15);
-    for (const char* command : {"info", "record", "monitor", "validate", "repair"}) {
+    for (const char* command : {"info", "record", "monitor", "validate", "repair", "mark"}) {
       EXPECT_THAT(read, HasSubstr(std::string(" bvhost ") + command + " ")) << command;
     }
     std::istringstream lines(help.substr(help.find("Exit codes:")));

@@ -49,6 +49,49 @@ TEST(CommandLine, SecondsTakeAtLeastOneFrame) {
   EXPECT_DOUBLE_EQ(options.seconds, 0.0135);
 }
 
+// The text is one argument wherever --to stands; after "--" it may begin
+// with dashes and hold "=", as it is.
+TEST(CommandLine, MarkTakesOneTextAndTheRecordingToSendItTo) {
+  const auto plain = std::get<MarkRequest>(parseCommandLine({"mark", "stim on"}));
+  EXPECT_EQ(plain.text, "stim on");
+  EXPECT_FALSE(plain.to);
+  const auto named = std::get<MarkRequest>(parseCommandLine({"mark", "--to=run.bdf", "lift"}));
+  EXPECT_EQ(named.text, "lift");
+  EXPECT_EQ(named.to, "run.bdf");
+  const auto dashed =
+      std::get<MarkRequest>(parseCommandLine({"mark", "--to", "monitor", "--", "--x=1"}));
+  EXPECT_EQ(dashed.text, "--x=1");
+  EXPECT_EQ(dashed.to, "monitor");
+  EXPECT_EQ(std::get<MarkRequest>(parseCommandLine({"mark", ""})).text, "");
+
+  const auto refused = [](std::vector<std::string> arguments) {
+    try {
+      parseCommandLine(arguments);
+    } catch (const UsageError& error) {
+      return std::string(error.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_THAT(refused({"mark"}), HasSubstr("mark needs the marker's text"));
+  EXPECT_THAT(refused({"mark", "stim", "on"}), HasSubstr("bvhost mark \"stim on\""));
+  EXPECT_THAT(refused({"mark", "x", "--too", "a"}), HasSubstr("(did you mean --to?)"));
+  EXPECT_THAT(refused({"mark", "x", "--to"}), HasSubstr("--to needs a value"));
+  EXPECT_THAT(refused({"mark", "x", "--to="}), HasSubstr("--to needs the recording's name"));
+}
+
+// Record and monitor read markers from a pipe on stdin only when told to.
+TEST(CommandLine, MarkersFromStdinAreAskedForByRecordAndMonitor) {
+  for (const char* command : {"record", "monitor"}) {
+    std::vector<std::string> arguments = {command, "p.so", "--seconds", "1"};
+    if (std::string(command) == "record") {
+      arguments.insert(arguments.end(), {"--out", "a.bdf"});
+    }
+    EXPECT_FALSE(std::get<RecordOptions>(parseCommandLine(arguments)).markersFromStdin);
+    arguments.push_back("--markers-from-stdin");
+    EXPECT_TRUE(std::get<RecordOptions>(parseCommandLine(arguments)).markersFromStdin) << command;
+  }
+}
+
 TEST(CommandLine, ValidateTakesSeedAndPattern) {
   const auto request = std::get<ValidateRequest>(
       parseCommandLine({"validate", "p.so", "--seed", "9", "--only", "stream|copy"}));

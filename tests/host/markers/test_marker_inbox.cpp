@@ -97,6 +97,27 @@ TEST(MarkerInbox, CloseGivesWhatWaitedAndRefusesTheRest) {
   EXPECT_EQ(counts.refusedClosed, 2u);
 }
 
+// A recording that serves its inbox before its stream starts refuses what
+// comes meanwhile, saying so, and keeps none of it for later.
+TEST(MarkerInbox, BeforeItIsOpenedEveryMarkerIsRefusedAsEarly) {
+  MarkerInbox inbox(4, InboxStart::kWhenOpened);
+  EXPECT_FALSE(inbox.opened());
+  const MarkerReply early = inbox.offer("too soon", MarkerClock::now());
+  EXPECT_FALSE(early.accepted);
+  EXPECT_EQ(early.line, "refused: the recording has not started yet");
+  inbox.open();
+  EXPECT_TRUE(inbox.offer("in time", MarkerClock::now()).accepted);
+  EXPECT_EQ(textsOf(inbox.take()), (std::vector<std::string>{"in time"}));
+  inbox.close();
+  // Once closed, the stop is the answer, not the start.
+  EXPECT_THAT(inbox.offer("late", MarkerClock::now()).line, HasSubstr("stopped"));
+  const MarkerCounts counts = inbox.counts();
+  EXPECT_EQ(counts.refusedEarly, 1u);
+  EXPECT_EQ(counts.accepted, 1u);
+  EXPECT_EQ(counts.refusedClosed, 1u);
+  EXPECT_TRUE(MarkerInbox().opened());
+}
+
 // Senders on several threads while the recording thread takes and then
 // stops: every marker answered "ok" is taken or given back by close(),
 // exactly once and in each sender's order, and every one is counted.

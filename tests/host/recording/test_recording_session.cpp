@@ -2,12 +2,17 @@
 // no command line and no file, into a sink that keeps what it is given.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -15,10 +20,13 @@
 
 #include "base/frame_period.h"
 #include "base/frame_sink.h"
+#include "markers/marker_client.h"
+#include "markers/marker_socket.h"
 #include "plugin/plugin_result.h"
 #include "recording/recording_session.h"
 
 using namespace bvhost;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -218,4 +226,154 @@ TEST(RecordingSession, EveryWayARunEndsLeavesThePluginDisconnected) {
     EXPECT_EQ(stateOf(probe), BV_STATE_STREAMING);
   }
   EXPECT_EQ(stateOf(probe), BV_STATE_DISCONNECTED);
+}
+
+namespace {
+
+// Markers and notes in the order a sink got them, with the highest frame
+// it had been given by then.
+struct TimeLineSink : KeepingSink {
+  void mark(const Annotation& marker) override {
+    order.push_back("mark " + marker.text);
+    marks.emplace_back(marker, highestFrame);
+  }
+  void annotate(const Annotation& annotation, bool begins) override {
+    KeepingSink::annotate(annotation, begins);
+    order.push_back("note " + annotation.text);
+  }
+  void write(std::size_t channel, std::uint64_t frame, std::uint64_t firstIndex,
+             const float* values, std::uint64_t count) override {
+    KeepingSink::write(channel, frame, firstIndex, values, count);
+    highestFrame = std::max<std::int64_t>(highestFrame, static_cast<std::int64_t>(frame));
+  }
+
+  std::int64_t highestFrame = -1;
+  std::vector<std::pair<Annotation, std::int64_t>> marks;
+  std::vector<std::string> order;
+};
+
+// When the simulator began the capture, from the log it keeps when asked:
+// frame k was captured from k periods after it.
+RecordingSession::Clock::time_point simulatorStart(const std::string& log) {
+  std::ifstream lines(log);
+  std::string word;
+  long long nanoseconds = 0;
+  lines >> word >> nanoseconds;
+  EXPECT_EQ(word, "start") << log;
+  return RecordingSession::Clock::time_point(std::chrono::nanoseconds(nanoseconds));
+}
+
+std::string scratchFile(const std::string& name) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("bvhost-session-" + std::to_string(::getpid()) + "-" + name);
+  std::filesystem::remove(path);
+  return path.string();
+}
+
+// Markers stamped half-way through the capture of given frames, offered
+// once that moment has passed, as a sender at that moment would have.
+class MarkersAtFrames {
+ public:
+  MarkersAtFrames(MarkerInbox& inbox, std::vector<std::uint64_t> frames)
+      : inbox_(inbox), frames_(std::move(frames)) {}
+
+  void offerDue(RecordingSession::Clock::time_point start) {
+    const auto now = RecordingSession::Clock::now();
+    while (next_ < frames_.size()) {
+      const auto when = start + std::chrono::duration_cast<RecordingSession::Clock::duration>(
+                                    (static_cast<double>(frames_[next_]) + 0.5) * kFramePeriod);
+      if (when > now) {
+        return;
+      }
+      EXPECT_TRUE(inbox_.offer("frame " + std::to_string(frames_[next_]), when).accepted);
+      ++next_;
+    }
+  }
+
+ private:
+  MarkerInbox& inbox_;
+  std::vector<std::uint64_t> frames_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+// A marker received while frame k was being captured lands on frame k, an
+// instant, once frame k has reached the sink; none is taken before the
+// stream starts or after it ends, and the socket says so to its sender.
+TEST(RecordingSession, AMarkerLandsOnTheFrameCapturedWhenItCame) {
+  const std::string log = scratchFile("start.log");
+  const std::string runtime = scratchFile("runtime");
+  std::filesystem::create_directories(runtime);
+  const SimulatorSettings simulator(
+      {{"ORVANE_SIM_SENSORS", "1"}, {"ORVANE_SIM_START_LOG", log}, {"XDG_RUNTIME_DIR", runtime}});
+  MarkerInbox inbox(64, InboxStart::kWhenOpened);
+  MarkerSocketOptions named;
+  named.runName = "session";
+  MarkerSocketServer socket(inbox, named);
+  std::ostringstream out;
+  std::ostringstream err;
+  RecordingSession session(kPlugin);
+  session.attachMarkers(inbox);
+  EXPECT_EQ(sendMarker("too soon", {}, out, err), kMarkRefused);
+  EXPECT_THAT(err.str(), HasSubstr("refused: the recording has not started yet"));
+  TimeLineSink sink;
+  session.connect({});
+  session.start();
+  session.addSink(sink);
+  const auto start = simulatorStart(log);
+  MarkersAtFrames markers(inbox, {40, 70, 71, 100});
+  StreamHooks hooks;
+  hooks.afterPass = [&](RecordingSession::Clock::time_point) { markers.offerDue(start); };
+  session.stream(1.6, hooks);  // 119 frames
+  err.str("");
+  EXPECT_EQ(sendMarker("too late", {}, out, err), kMarkRefused);
+  EXPECT_THAT(err.str(), HasSubstr("refused: the recording has stopped"));
+  ASSERT_FALSE(session.finish().failure);
+
+  ASSERT_EQ(sink.marks.size(), 4u);
+  std::size_t i = 0;
+  for (const std::uint64_t frame : {40, 70, 71, 100}) {
+    const auto& [marker, reached] = sink.marks[i++];
+    EXPECT_EQ(marker.text, "frame " + std::to_string(frame));
+    EXPECT_EQ(static_cast<std::uint64_t>(marker.onsetSeconds / kFramePeriodSeconds), frame)
+        << marker.onsetSeconds;
+    EXPECT_LT(marker.durationSeconds, 0.0);
+    EXPECT_GE(reached, static_cast<std::int64_t>(frame)) << "came before its frame";
+  }
+  EXPECT_EQ(session.frames().markers(), 4u);
+  const MarkerCounts counts = inbox.counts();
+  EXPECT_EQ(counts.accepted, 4u);
+  EXPECT_EQ(counts.refusedEarly, 1u);
+  EXPECT_EQ(counts.refusedClosed, 1u);
+  std::filesystem::remove(log);
+  std::filesystem::remove_all(runtime);
+}
+
+// A marker sent while the link was down lands where it was sent, after the
+// note of the frames lost around it, which the sink gets first.
+TEST(RecordingSession, AMarkerInAnOutageComesAfterTheNoteOfTheFramesLost) {
+  const std::string log = scratchFile("outage.log");
+  const SimulatorSettings simulator(
+      {{"ORVANE_SIM_SENSORS", "1"}, {"ORVANE_SIM_OUTAGE", "150:74"}, {"ORVANE_SIM_START_LOG", log}});
+  MarkerInbox inbox;
+  RecordingSession session(kPlugin);
+  session.attachMarkers(inbox);
+  TimeLineSink sink;
+  startInto(session, &sink);
+  const auto start = simulatorStart(log);
+  MarkersAtFrames markers(inbox, {100, 180});
+  StreamHooks hooks;
+  hooks.afterPass = [&](RecordingSession::Clock::time_point) { markers.offerDue(start); };
+  session.stream(3.5, hooks);
+  ASSERT_FALSE(session.finish().failure);
+  ASSERT_EQ(sink.marks.size(), 2u);
+  EXPECT_EQ(static_cast<std::uint64_t>(sink.marks[1].first.onsetSeconds / kFramePeriodSeconds),
+            180u);
+  ASSERT_EQ(sink.notes.size(), 1u);
+  EXPECT_THAT(sink.notes.front().first.text, ::testing::StartsWith("frames lost"));
+  EXPECT_THAT(sink.order,
+              ::testing::ElementsAre("mark frame 100", "note " + sink.notes.front().first.text,
+                                     "mark frame 180"));
+  std::filesystem::remove(log);
 }
