@@ -27,6 +27,7 @@ kessra.Error; LagWarning when a script starts falling behind.
 import datetime
 import os
 import pathlib
+import weakref
 
 import numpy as np
 
@@ -253,6 +254,17 @@ class Stream:
             self._run.stop()
             raise
 
+    def mark(self, text):
+        """Puts an event marker ("stimulus on", "trial 12") on the stream's
+        time line at this moment, as bvhost record takes one: it comes back
+        among the chunks' and the stream's annotations, with its onset on
+        the frame clock. Returns the reply ("ok", or "ok" with what was
+        changed, such as a text cut to 40 bytes); raises RefusedError with
+        the reason for a marker refused: invalid UTF-8, empty, too many
+        waiting, the device not yet streaming, or the stream ended.
+        """
+        return self._run.mark(text)
+
     def stop(self):
         """Ends the stream before its next read; the chunks recorded until
         then are still to be had, then iteration ends."""
@@ -373,12 +385,25 @@ class Session:
         try:
             run = device.stream(seconds, *self._triggers._values(), warn_lag=warn_lag,
                                 max_lag=max_lag)
-            return Stream(run)
+            stream = Stream(run)
+            self._current = weakref.ref(stream)
+            return stream
         except BaseException:
             # A Ctrl-C as the plug-in started: nothing holds the stream.
             if run is not None:
                 run.close()
             raise
+
+    def mark(self, text):
+        """Puts an event marker on the time line of the record() or stream()
+        running now (record() from another thread); see Stream.mark.
+        Raises Error when none is running."""
+        current = getattr(self, "_current", None)
+        stream = current() if current is not None else None
+        if stream is None:
+            raise Error("no recording is running: mark() needs a record() or stream() of this "
+                        "session")
+        return stream.mark(text)
 
     def record(self, seconds):
         """Records `seconds` and returns a list of mne.io.RawArray, one per

@@ -221,6 +221,16 @@ PYBIND11_MODULE(_core, m) {
                              [](const StreamRun& run) { return channelList(run.channels()); })
       .def_property_readonly("groups", [](const StreamRun& run) { return groupList(run.groups()); })
       .def("next", [](StreamRun& run) { return nextChunk(run, lagWarning); })
+      .def("mark",
+           [](StreamRun& run, const std::string& text) {
+             // Stamped before anything else, so the time is when it was asked.
+             const auto [accepted, reply] = run.mark(text);
+             if (!accepted) {
+               PyErr_SetString(refusedError.ptr(), reply.c_str());
+               throw py::error_already_set();
+             }
+             return reply;
+           })
       .def("stop", &StreamRun::stop, py::call_guard<py::gil_scoped_release>())
       .def("close", &StreamRun::close, py::call_guard<py::gil_scoped_release>())
       .def_property_readonly(

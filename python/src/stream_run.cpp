@@ -26,10 +26,16 @@ StreamRun::StreamRun(std::unique_ptr<bvhost::RecordingSession> session, double s
       sink_(session_->channels(), groups_),
       bounds_(bounds) {
   session_->addSink(sink_);
+  session_->attachMarkers(markers_);
   thread_ = std::thread([this, seconds] { run(seconds); });
 }
 
 StreamRun::~StreamRun() { stop(); }
+
+std::pair<bool, std::string> StreamRun::mark(std::string_view text) {
+  bvhost::MarkerReply reply = markers_.offer(text, std::chrono::steady_clock::now());
+  return {reply.accepted, std::move(reply.line)};
+}
 
 void StreamRun::run(double seconds) noexcept {
   std::exception_ptr failure;

@@ -17,11 +17,14 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/annotation.h"
 #include "chunk_sink.h"
+#include "markers/marker_inbox.h"
 #include "recording/recording_session.h"
 
 namespace kessra_python {
@@ -76,6 +79,11 @@ class StreamRun {
   // stop(), and what was not yet taken is dropped.
   void close() noexcept;
 
+  // An event marker at this moment, on the stream's time base, as bvhost
+  // record takes one: (accepted, the reply: "ok ..." or "refused: ...").
+  // Refused before the device streams and after the stream has ended.
+  std::pair<bool, std::string> mark(std::string_view text);
+
   // Once ended: every note of the time line with its duration known, in
   // the order the files hold them.
   std::vector<bvhost::Annotation> annotations() const;
@@ -85,6 +93,8 @@ class StreamRun {
   void run(double seconds) noexcept;
   void push(Chunk chunk);
 
+  // Before the session: the session takes markers from it to its last call.
+  bvhost::MarkerInbox markers_;
   std::unique_ptr<bvhost::RecordingSession> session_;
   std::vector<RateGroup> groups_;
   ChunkSink sink_;

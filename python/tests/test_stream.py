@@ -99,3 +99,25 @@ def test_ctrl_c_stops_a_stream_cleanly(plugin):
         child.kill()
     assert child.returncode == 0, err
     assert "plug-in state 0" in out and "interrupted after" in out, out + err
+
+
+def test_a_marker_lands_on_the_frame_it_was_sent_with_and_none_after_the_end(plugin, simulator):
+    simulator(SENSORS=1)
+    with kessra.Session(plugin) as session:
+        with pytest.raises(kessra.Error, match="no recording is running"):
+            session.mark("too early")
+        stream = session.stream(seconds=2)
+        sent = None
+        for chunk in stream:
+            # Once the device has been streaming a while, as one frame ends.
+            if sent is None and chunk.frame >= 60:
+                assert session.mark("lift") == "ok"
+                sent = chunk.time + chunk.frames * kessra.FRAME_SECONDS
+        with pytest.raises(kessra.RefusedError, match="stopped"):
+            stream.mark("too late")
+    lift = [a for a in stream.annotations if a.description == "lift"]
+    assert len(lift) == 1
+    # Sent once the chunk's last frame had arrived: never before that
+    # frame's end, less the frame the clock allows, and late only by the
+    # script's own delay in taking the chunk.
+    assert sent - kessra.FRAME_SECONDS <= lift[0].onset <= sent + 0.25

@@ -151,6 +151,57 @@ std::vector<Annotation> csvEvents(const RepairFile& target, const std::string& j
   return events;
 }
 
+// Completes the file where it lies; true when anything had to be done.
+bool completeInPlace(const RepairFile& target, RecordingKind kind, const std::string& file,
+                     const std::string& journal, bool csvJournal) {
+  if (kind == RecordingKind::Edf) {
+    return repairEdf(target, file);
+  }
+  if (csvJournal) {
+    target.requireWritable();
+    requireWritableFolder(file, "remove " + journal + " once its notes are in an events.tsv");
+  }
+  if (target.endsWithLineBreak()) {
+    return false;
+  }
+  target.requireWritable();
+  const std::uint64_t cut = finishCsvFile(target.fd(), file);
+  std::printf("%s: %llu byte(s) of a half-written row cut\n", file.c_str(),
+              static_cast<unsigned long long>(cut));
+  return true;
+}
+
+// From what the EDF+ file holds now, journal and all; a CSV file's journal
+// holds what nothing else does, and goes once they are written.
+void writeEvents(const RepairFile& target, RecordingKind kind, const std::string& file,
+                 const std::string& journal, const std::string& destination) {
+  const std::vector<Annotation> events =
+      kind == RecordingKind::Edf ? readEdfAnnotations(file) : csvEvents(target, journal);
+  const std::string eventsPath = eventsTsvPathFor(destination);
+  writeEventsTsv(eventsPath, events);
+  std::printf("%s: %zu event(s) written to %s\n", file.c_str(), events.size(), eventsPath.c_str());
+}
+
+// Moves the file to `moveTo` unless a file is there; returns where it is.
+std::string moveIntoPlace(const std::string& file, const std::optional<std::string>& moveTo,
+                          bool repaired) {
+  if (!moveTo) {
+    return file;
+  }
+  if (!moveIfFree(file, *moveTo)) {
+    std::printf("%s already exists, so the %s file keeps its own name\n", moveTo->c_str(),
+                repaired ? "repaired" : "complete");
+    return file;
+  }
+  // Best effort: the move itself has happened, only its durability is at
+  // stake.
+  syncFolder(folderOf(*moveTo));
+  if (!repaired) {
+    std::printf("%s: moved to %s\n", file.c_str(), moveTo->c_str());
+  }
+  return *moveTo;
+}
+
 }  // namespace
 
 int runRepair(const std::string& file, const std::optional<std::string>& out) {
@@ -170,51 +221,15 @@ int runRepair(const std::string& file, const std::optional<std::string>& out) {
   const std::string destination = moveTo && !exists(*moveTo) ? *moveTo : file;
   const std::string journal = journalPathFor(file);
   const bool csvJournal = kind == RecordingKind::Csv && exists(journal);
-  bool repaired = false;
-  if (kind == RecordingKind::Edf) {
-    repaired = repairEdf(target, file);
-  } else {
-    if (csvJournal) {
-      target.requireWritable();
-      requireWritableFolder(file, "remove " + journal + " once its notes are in an events.tsv");
-    }
-    if (!target.endsWithLineBreak()) {
-      target.requireWritable();
-      const std::uint64_t cut = finishCsvFile(target.fd(), file);
-      std::printf("%s: %llu byte(s) of a half-written row cut\n", file.c_str(),
-                  static_cast<unsigned long long>(cut));
-      repaired = true;
-    }
-  }
-  // From what the EDF+ file holds now, journal and all; a CSV file's
-  // journal holds what nothing else does, and goes once they are written.
+  bool repaired = completeInPlace(target, kind, file, journal, csvJournal);
   if (repaired || csvJournal) {
-    const std::vector<Annotation> events =
-        kind == RecordingKind::Edf ? readEdfAnnotations(file) : csvEvents(target, journal);
-    const std::string eventsPath = eventsTsvPathFor(destination);
-    writeEventsTsv(eventsPath, events);
-    std::printf("%s: %zu event(s) written to %s\n", file.c_str(), events.size(),
-                eventsPath.c_str());
+    writeEvents(target, kind, file, journal, destination);
     if (csvJournal) {
       removeJournal(journal);
       repaired = true;
     }
   }
-  std::string where = file;
-  if (moveTo) {
-    if (moveIfFree(file, *moveTo)) {
-      // Best effort: the move itself has happened, only its durability is
-      // at stake.
-      syncFolder(folderOf(*moveTo));
-      where = *moveTo;
-      if (!repaired) {
-        std::printf("%s: moved to %s\n", file.c_str(), where.c_str());
-      }
-    } else {
-      std::printf("%s already exists, so the %s file keeps its own name\n", moveTo->c_str(),
-                  repaired ? "repaired" : "complete");
-    }
-  }
+  const std::string where = moveIntoPlace(file, moveTo, repaired);
   if (repaired) {
     std::printf("repaired file: %s\n", where.c_str());
   } else {
