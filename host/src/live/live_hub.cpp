@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "live/quiet_thread.h"
+#include "base/quiet_thread.h"
 
 namespace bvhost {
 namespace {

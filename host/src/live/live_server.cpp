@@ -14,9 +14,9 @@
 #include <cstring>
 
 #include "base/posix_io.h"
+#include "base/quiet_thread.h"
 #include "live/live_hub.h"
 #include "live/live_page.h"
-#include "live/quiet_thread.h"
 
 namespace bvhost {
 namespace {

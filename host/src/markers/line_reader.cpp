@@ -27,7 +27,7 @@ bool mayRead(int fd, bool terminal) {
 MarkerLineReader::MarkerLineReader(int fd, MarkerInbox& inbox, ReplyHandler onReply,
                                    std::size_t maxLineBytes)
     : fd_(fd), inbox_(inbox), onReply_(std::move(onReply)), lines_(maxLineBytes) {
-  thread_ = markerThread([this] { run(); });
+  thread_ = threadWithoutStopSignals([this] { run(); });
 }
 
 MarkerLineReader::~MarkerLineReader() { stop(); }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "base/quiet_thread.h"
 #include "markers/marker_inbox.h"
 #include "markers/marker_lines.h"
 #include "markers/marker_thread.h"

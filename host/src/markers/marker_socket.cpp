@@ -206,7 +206,7 @@ MarkerSocketServer::MarkerSocketServer(MarkerInbox& inbox, const MarkerSocketOpt
   }
   bindUnique(folder, markerSocketName(options_.runName));
   try {
-    thread_ = markerThread([this] { run(); });
+    thread_ = threadWithoutStopSignals([this] { run(); });
   } catch (...) {
     stop();
     throw;

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "base/quiet_thread.h"
 #include "markers/marker_inbox.h"
 #include "markers/marker_lines.h"
 #include "markers/marker_thread.h"

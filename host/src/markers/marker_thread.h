@@ -1,14 +1,7 @@
-// The threads that take markers must never take a stop signal: Ctrl-C has
-// to reach the recording thread, whose sleep it cuts short.
+// How the threads that take markers are told to stop.
 #pragma once
 
-#include <functional>
-#include <thread>
-
 namespace bvhost {
-
-// A thread with SIGINT, SIGTERM and SIGHUP blocked.
-std::thread markerThread(std::function<void()> body);
 
 // A pipe whose reading end a thread polls beside its work, so another
 // thread can wake it to stop; both ends close-on-exec and non-blocking.

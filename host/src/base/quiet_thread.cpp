@@ -1,4 +1,4 @@
-#include "live/quiet_thread.h"
+#include "base/quiet_thread.h"
 
 #include <pthread.h>
 

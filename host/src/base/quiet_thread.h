@@ -1,5 +1,5 @@
-// Threads of the live view must never take a stop signal: Ctrl-C has to
-// reach the recording thread, whose sleep it cuts short.
+// Threads beside the recording must never take a stop signal: Ctrl-C has
+// to reach the recording thread, whose sleep it cuts short.
 #pragma once
 
 #include <functional>
