@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -76,6 +77,19 @@ void requireWritableFolder(const std::string& path, const std::string& why) {
   }
 }
 
+// A killed run loses the samples it had not yet written, while a marker
+// set in that time is kept: said, as a reader may omit it silently.
+void reportAfterData(const std::string& file, std::size_t count, double endSeconds,
+                     const char* keptIn) {
+  if (count > 0) {
+    std::printf(
+        "%s: %zu annotation(s) set after its data ends at %.6f s, in time whose "
+        "samples the run did not keep; they are kept in %s, though readers such as MNE-Python "
+        "leave out what lies outside the data\n",
+        file.c_str(), count, endSeconds, keptIn);
+  }
+}
+
 // Returns whether there was anything to complete.
 bool repairEdf(const RepairFile& target, const std::string& file) {
   const std::string journal = journalPathFor(file);
@@ -103,6 +117,9 @@ bool repairEdf(const RepairFile& target, const std::string& file) {
     std::printf("%s: %zu of them still open when the run ended, marked up to the file's end\n",
                 file.c_str(), report.openAnnotationsClosed);
   }
+  reportAfterData(file, report.annotationsAfterData,
+                  static_cast<double>(report.records) * state.header.recordDurationSeconds,
+                  "its annotations and in its events.tsv");
   if (report.annotationsLeftOut > 0) {
     // The journal stays beside the file under the name it belongs to; the
     // file is complete and readable without them, but not what was asked.
@@ -145,9 +162,15 @@ double lastRowSeconds(const RepairFile& target) {
 
 // A CSV file's notes, which only its journal holds: an open one lasts to
 // the last row.
-std::vector<Annotation> csvEvents(const RepairFile& target, const std::string& journal) {
+std::vector<Annotation> csvEvents(const RepairFile& target, const std::string& file,
+                                  const std::string& journal) {
   std::vector<Annotation> events = readAnnotationJournal(journal);
-  closeOpenAnnotations(events, lastRowSeconds(target));
+  const double lastRow = lastRowSeconds(target);
+  closeOpenAnnotations(events, lastRow);
+  const auto after = std::count_if(events.begin(), events.end(), [lastRow](const Annotation& a) {
+    return a.onsetSeconds > lastRow;
+  });
+  reportAfterData(file, static_cast<std::size_t>(after), lastRow, "its events.tsv");
   return events;
 }
 
@@ -176,7 +199,7 @@ bool completeInPlace(const RepairFile& target, RecordingKind kind, const std::st
 void writeEvents(const RepairFile& target, RecordingKind kind, const std::string& file,
                  const std::string& journal, const std::string& destination) {
   const std::vector<Annotation> events =
-      kind == RecordingKind::Edf ? readEdfAnnotations(file) : csvEvents(target, journal);
+      kind == RecordingKind::Edf ? readEdfAnnotations(file) : csvEvents(target, file, journal);
   const std::string eventsPath = eventsTsvPathFor(destination);
   writeEventsTsv(eventsPath, events);
   std::printf("%s: %zu event(s) written to %s\n", file.c_str(), events.size(), eventsPath.c_str());

@@ -101,6 +101,12 @@ std::vector<std::string> talsFor(std::vector<Annotation> annotations, double sta
   return tals;
 }
 
+std::size_t countAfter(const std::vector<Annotation>& annotations, double end) {
+  return static_cast<std::size_t>(std::count_if(
+      annotations.begin(), annotations.end(),
+      [end](const Annotation& annotation) { return annotation.onsetSeconds >= end; }));
+}
+
 // The bytes an annotation area holds once rebuilt: its time-keeping
 // annotation, if any, then NULs.
 std::string clearedArea(const std::string& area, bool keeper) {
@@ -130,8 +136,9 @@ void rebuildAnnotations(const File& file, const std::string& name, const EdfHead
                       " is no EDF+ or BDF+ file: its first data record begins with no "
                       "time-keeping annotation");
   }
-  report.openAnnotationsClosed = closeOpenAnnotations(
-      annotations, static_cast<double>(records) * header.recordDurationSeconds);
+  const double dataEnd = static_cast<double>(records) * header.recordDurationSeconds;
+  report.openAnnotationsClosed = closeOpenAnnotations(annotations, dataEnd);
+  report.annotationsAfterData = countAfter(annotations, dataEnd);
   std::size_t unwritable = 0;
   const std::vector<std::string> tals = talsFor(annotations, *start, unwritable);
   // Every record is visited, also after the last annotation is placed:

@@ -27,6 +27,10 @@ struct EdfFinishReport {
   std::size_t annotationsLeftOut = 0;
   // Open annotations given the duration up to the end of the last record.
   std::size_t openAnnotationsClosed = 0;
+  // Written, but set after the end of the last record: a killed run's
+  // samples around them are lost, and readers such as MNE-Python omit
+  // annotations outside the data, so the caller must say so.
+  std::size_t annotationsAfterData = 0;
   std::size_t annotationSignals = 0;
 };
 

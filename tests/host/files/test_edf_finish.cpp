@@ -324,6 +324,13 @@ TEST(FinishEdf, PacksManyAnnotationsIntoAClosedFile) {
   const EdfFinishReport none = finishPath(zero, annotations);
   EXPECT_EQ(none.records, 0);
   EXPECT_EQ(none.annotationsLeftOut, 200u);
+
+  // The records end at 1.35 s; what lies at or after that is written but
+  // counted, as a reader may leave it out.
+  const EdfFinishReport late =
+      finishPath(path, {{1.3, -1.0, "in"}, {1.35, -1.0, "at the end"}, {1.5, -1.0, "after"}});
+  EXPECT_EQ(late.annotationsWritten, 3u);
+  EXPECT_EQ(late.annotationsAfterData, 2u);
   std::filesystem::remove(path);
   std::filesystem::remove(zero);
 }
