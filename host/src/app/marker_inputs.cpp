@@ -92,8 +92,8 @@ void MarkerInputs::stop() {
 
 std::string MarkerInputs::summary(bool writing) const {
   const MarkerCounts counts = inbox_.counts();
-  const std::uint64_t refused =
-      counts.refusedText + counts.refusedFull + counts.refusedClosed + counts.refusedEarly;
+  const std::uint64_t refused = counts.refusedText + counts.refusedFull + counts.refusedNoRoom +
+                                counts.refusedClosed + counts.refusedEarly;
   if (counts.accepted + refused == 0) {
     return "";
   }
@@ -109,6 +109,7 @@ std::string MarkerInputs::summary(bool writing) const {
     add(counts.refusedEarly, "before the stream started");
     add(counts.refusedText, "not a marker (not UTF-8, empty or too long)");
     add(counts.refusedFull, "while too many were waiting");
+    add(counts.refusedNoRoom, "for which the file had no room");
     add(counts.refusedClosed, "after the stop");
     text += ", " + std::to_string(refused) + " refused (" + reasons + ")";
   }

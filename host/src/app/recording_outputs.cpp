@@ -65,6 +65,16 @@ void RecordingOutputs::sync() {
   }
 }
 
+std::optional<std::size_t> RecordingOutputs::noteRoomPerFrame() const {
+  std::optional<std::size_t> least;
+  for (const auto& writer : writers_) {
+    if (const auto room = writer->noteRoomPerFrame(); room && (!least || *room < *least)) {
+      least = room;
+    }
+  }
+  return least;
+}
+
 CompletedOutputs RecordingOutputs::complete() {
   CompletedOutputs done;
   for (std::size_t i = 0; i < writers_.size(); ++i) {

@@ -50,6 +50,8 @@ class RecordingOutputs : public FrameSink {
   // Every file still at its name, and then everything written on the disk;
   // throws OutputError.
   void sync() override;
+  // The least any file's writer is sure to keep; opened writers only.
+  std::optional<std::size_t> noteRoomPerFrame() const override;
 
   // Completes every file and puts each complete one in place of its target;
   // one that failed stays under its partial name, readable, and the target

@@ -25,4 +25,12 @@ struct Annotation {
 // takes the text whole.
 inline constexpr std::size_t kMaxAnnotationText = 40;
 
+// What a note takes in a file beyond its text, at most: its onset and
+// duration, each up to 16 characters, and the separators around them.
+inline constexpr std::size_t kNoteOverheadBytes = 37;
+
+// The most bytes a note of `textBytes` takes in a file that keeps notes as
+// text; what the files' room for notes is counted in.
+constexpr std::size_t noteBytes(std::size_t textBytes) { return textBytes + kNoteOverheadBytes; }
+
 }  // namespace bvhost

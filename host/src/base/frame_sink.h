@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "base/annotation.h"
 
@@ -36,6 +37,11 @@ class FrameSink {
   // disk puts it there, so a run killed now keeps it. One that keeps
   // nothing there has nothing to do.
   virtual void sync() {}
+  // The bytes of notes (as noteBytes counts them) the sink is sure to keep
+  // for each frame it gets, whatever their onsets; nothing when it keeps
+  // any number. A file with a fixed room for notes per frame says how much,
+  // so that markers from outside can be refused before they overflow it.
+  virtual std::optional<std::size_t> noteRoomPerFrame() const { return std::nullopt; }
 };
 
 }  // namespace bvhost

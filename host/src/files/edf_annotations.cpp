@@ -75,6 +75,15 @@ std::size_t annotationSignalsFor(std::size_t sensors) {
   return std::clamp<std::size_t>(signals, 1, kMaxEdfAnnotationSignals);
 }
 
+std::size_t noteRoomPerRecord(std::size_t annotationSignals) {
+  // "+<onset>\x14\x14\0" with an onset of up to 16 characters.
+  constexpr std::size_t kTimekeepingBytes = 20;
+  constexpr std::size_t kWastedAtMost = noteBytes(kMaxAnnotationText) - 1;
+  static_assert(kEdfAnnotationSignalBytes > kWastedAtMost + kTimekeepingBytes);
+  const std::size_t room = annotationSignals * (kEdfAnnotationSignalBytes - kWastedAtMost);
+  return annotationSignals == 0 ? 0 : room - kTimekeepingBytes;
+}
+
 std::optional<std::string> formatEdfSeconds(double seconds) {
   const auto units = toUnits(seconds);
   if (!units) {

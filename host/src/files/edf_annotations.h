@@ -25,6 +25,12 @@ inline constexpr std::size_t kMaxEdfAnnotationSignals = 64;
 // most kMaxEdfAnnotationSignals.
 std::size_t annotationSignalsFor(std::size_t sensors);
 
+// The bytes of notes, as noteBytes counts them, that data records with this
+// many annotation signals are sure to hold, one record with another:
+// packing a signal stops at the first note that does not fit, so each may
+// waste up to a note's length, and the first carries the time-keeping TAL.
+std::size_t noteRoomPerRecord(std::size_t annotationSignals);
+
 // Up to 7 decimals (EDF+'s 100 ns), no trailing zeros, no exponent, a
 // leading '-' when negative; nothing when the value is not finite or is
 // beyond what 100 ns steps in 64 bits can count.

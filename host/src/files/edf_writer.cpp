@@ -47,6 +47,7 @@ EdfWriter::EdfWriter(int fd, const std::string& path, bool bdf,
   }
   assembler_ = std::make_unique<RecordAssembler>(std::move(slots), sensorCount(channels_));
   openFile(fd, bdf, info);
+  noteRoom_ = noteRoomPerRecord(annotationSignalsFor(sensorCount(channels_, channelOf_)));
   journal_ = std::make_unique<AnnotationJournal>(journalPathFor(path_));
   for (const auto& label : leftOut_) {
     annotations_.push_back({0.0, -1.0, "no signal: " + label});

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/annotation.h"
 #include "markers/marker_text.h"
 
 namespace bvhost {
@@ -9,6 +10,9 @@ namespace {
 
 constexpr const char* kStopped = "refused: the recording has stopped";
 constexpr const char* kNotStarted = "refused: the recording has not started yet";
+constexpr const char* kNoRoom =
+    "refused: the recording's file has no room for more markers yet; it gains room as the "
+    "recording goes on";
 
 std::string acceptedLine(const std::vector<std::string>& remarks) {
   std::string line = "ok";
@@ -55,6 +59,12 @@ MarkerReply MarkerInbox::offer(std::string_view rawText, MarkerClock::time_point
       return {false, "refused: " + std::to_string(capacity_) +
                          " markers are waiting for the recording already"};
     }
+    const auto bytes = static_cast<std::int64_t>(noteBytes(marker.text.size()));
+    if (markerBytes_ + bytes > room_.load(std::memory_order_acquire)) {
+      refusedNoRoom_.fetch_add(1, std::memory_order_relaxed);
+      return {false, kNoRoom};
+    }
+    markerBytes_ += bytes;
     waiting_.push_back(std::move(marker));
     accepted_.fetch_add(1, std::memory_order_relaxed);
   }
@@ -90,10 +100,12 @@ std::vector<Marker> MarkerInbox::close() {
 }
 
 MarkerCounts MarkerInbox::counts() const {
-  return {accepted_.load(std::memory_order_relaxed), refusedText_.load(std::memory_order_relaxed),
+  return {accepted_.load(std::memory_order_relaxed),
+          refusedText_.load(std::memory_order_relaxed),
           refusedFull_.load(std::memory_order_relaxed),
           refusedClosed_.load(std::memory_order_relaxed),
-          refusedEarly_.load(std::memory_order_relaxed)};
+          refusedEarly_.load(std::memory_order_relaxed),
+          refusedNoRoom_.load(std::memory_order_relaxed)};
 }
 
 }  // namespace bvhost

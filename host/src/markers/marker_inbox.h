@@ -41,6 +41,8 @@ struct MarkerCounts {
   std::uint64_t refusedClosed = 0;
   // Sent before the stream started, when no time in the recording is theirs.
   std::uint64_t refusedEarly = 0;
+  // The recording's file had no room for more notes by then.
+  std::uint64_t refusedNoRoom = 0;
 };
 
 // Whether an inbox takes markers from the start or only once opened.
@@ -49,6 +51,7 @@ enum class InboxStart { kOpen, kWhenOpened };
 class MarkerInbox {
  public:
   static constexpr std::size_t kDefaultCapacity = 1024;
+  static constexpr std::int64_t kUnlimitedRoom = INT64_MAX;
 
   explicit MarkerInbox(std::size_t capacity = kDefaultCapacity,
                        InboxStart start = InboxStart::kOpen);
@@ -84,6 +87,14 @@ class MarkerInbox {
   std::vector<Marker> close();
   bool closed() const { return closed_.load(std::memory_order_acquire); }
 
+  // Any thread: from now on the markers accepted, since the inbox was made,
+  // may take `bytes` in all, as noteBytes counts their texts; one that
+  // would take more is refused with a reply that says the recording has no
+  // room for it yet. The recording raises it as its file gains room, so a
+  // flood is refused rather than overflow the file. Unlimited until first
+  // called.
+  void limitRoom(std::int64_t bytes) { room_.store(bytes, std::memory_order_release); }
+
   // Any thread, at any time.
   MarkerCounts counts() const;
   std::size_t capacity() const { return capacity_; }
@@ -95,6 +106,8 @@ class MarkerInbox {
   std::mutex mutex_;
   std::vector<Marker> waiting_;
   std::vector<Marker> taken_;
+  std::int64_t markerBytes_ = 0;  // under mutex_
+  std::atomic<std::int64_t> room_{kUnlimitedRoom};
   std::atomic<bool> opened_;
   std::atomic<bool> closed_{false};
   std::atomic<std::uint64_t> accepted_{0};
@@ -102,6 +115,7 @@ class MarkerInbox {
   std::atomic<std::uint64_t> refusedFull_{0};
   std::atomic<std::uint64_t> refusedClosed_{0};
   std::atomic<std::uint64_t> refusedEarly_{0};
+  std::atomic<std::uint64_t> refusedNoRoom_{0};
 };
 
 }  // namespace bvhost

@@ -10,7 +10,23 @@ RecordingFrames::RecordingFrames(const std::vector<ChannelInfo>& channels,
     : stats_(channels),
       sinks_(std::move(sinks)),
       frameLimit_(frameLimit),
-      nextFrame_(channels.size(), 0) {}
+      nextFrame_(channels.size(), 0) {
+  for (const FrameSink* sink : sinks_) {
+    const auto room = sink->noteRoomPerFrame();
+    if (room && (!noteRoomPerFrame_ || *room < *noteRoomPerFrame_)) {
+      noteRoomPerFrame_ = room;
+    }
+  }
+}
+
+std::optional<std::int64_t> RecordingFrames::noteRoom() const {
+  if (!noteRoomPerFrame_) {
+    return std::nullopt;
+  }
+  const std::uint64_t frames = keptFrames() + kNoteRoomAheadFrames;
+  return static_cast<std::int64_t>(frames * *noteRoomPerFrame_) -
+         static_cast<std::int64_t>(timelineNoteBytes_);
+}
 
 void RecordingFrames::deliver(std::size_t channel, const SampleBlock& block) {
   const std::uint64_t frame = nextFrame_[channel]++;
@@ -67,6 +83,10 @@ void RecordingFrames::finish() {
 
 void RecordingFrames::passTimelineNow() {
   for (const auto& note : stats_.takeTimeline()) {
+    // One that begins comes again as it ends, and takes its room once.
+    if (!note.begins) {
+      timelineNoteBytes_ += noteBytes(note.annotation.text.size());
+    }
     for (FrameSink* sink : sinks_) {
       sink->annotate(note.annotation, note.begins);
     }

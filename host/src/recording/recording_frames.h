@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/channel_info.h"
@@ -16,6 +17,10 @@ namespace bvhost {
 
 class RecordingFrames {
  public:
+  // Markers may take the room of this many frames before they come, so that
+  // those sent as the device starts, a second before its first frame, fit.
+  static constexpr std::uint64_t kNoteRoomAheadFrames = 74;
+
   // Frames from `frameLimit` on are left out of every sink, which are fed in
   // the order given.
   RecordingFrames(const std::vector<ChannelInfo>& channels, std::vector<FrameSink*> sinks,
@@ -40,6 +45,11 @@ class RecordingFrames {
   std::uint64_t framesLeftOut() const { return leftOut_; }
   // Markers the sinks got.
   std::uint64_t markers() const { return markers_; }
+  // The bytes of notes, as noteBytes counts them, that every sink is sure
+  // to keep for the frames so far and kNoteRoomAheadFrames more, less what
+  // the time line's notes took: the room markers may have taken by now in
+  // all. Nothing when no sink limits its notes.
+  std::optional<std::int64_t> noteRoom() const;
   StreamStats& stats() { return stats_; }
   const StreamStats& stats() const { return stats_; }
 
@@ -59,6 +69,8 @@ class RecordingFrames {
   std::uint64_t frames_ = 0;
   std::uint64_t leftOut_ = 0;
   std::uint64_t markers_ = 0;
+  std::optional<std::size_t> noteRoomPerFrame_;  // the least of the sinks'
+  std::uint64_t timelineNoteBytes_ = 0;
 };
 
 }  // namespace bvhost

@@ -129,7 +129,7 @@ void RecordingSession::start() {
   }
   streaming_ = true;
   if (markers_ != nullptr) {
-    markers_->open();
+    openMarkers();
   }
 }
 
@@ -143,7 +143,24 @@ void RecordingSession::attachMarkers(MarkerInbox& inbox) {
                "a session not yet streamed and without markers");
   markers_ = &inbox;
   if (streaming_) {
-    markers_->open();
+    openMarkers();
+  }
+}
+
+void RecordingSession::openMarkers() {
+  // The sinks say what room they keep for notes once the stream is read;
+  // until then, the markers of a moment, which the room of the frames
+  // ahead holds.
+  constexpr std::int64_t kRoomBeforeStream = 1024;
+  markers_->limitRoom(kRoomBeforeStream);
+  markers_->open();
+}
+
+// A file with a fixed room for notes would have to leave out what does not
+// fit, and so end the run as failed; markers beyond it are refused instead.
+void RecordingSession::limitMarkerRoom() {
+  if (markers_ != nullptr) {
+    markers_->limitRoom(frames_->noteRoom().value_or(MarkerInbox::kUnlimitedRoom));
   }
 }
 
@@ -152,6 +169,7 @@ void RecordingSession::stream(double seconds, const StreamHooks& hooks) {
   frames_ = std::make_unique<RecordingFrames>(channels_, sinks_, framesFor(seconds));
   sink_ = std::make_unique<RecordingSink>(channels_, *frames_);
   placement_ = std::make_unique<MarkerPlacement>(streamStart_);
+  limitMarkerRoom();
   end_.failure = readLoop(seconds, hooks);
   end_.elapsedSeconds = secondsSince(streamStart_);
   if (markers_ != nullptr) {
@@ -230,6 +248,7 @@ void RecordingSession::placeMarkers(Clock::time_point now) {
   if (markers_ == nullptr) {
     return;
   }
+  limitMarkerRoom();
   placement_->add(markers_->take());
   if (placement_->empty()) {
     return;

@@ -124,6 +124,8 @@ class RecordingSession {
 
  private:
   std::exception_ptr readLoop(double seconds, const StreamHooks& hooks);
+  void openMarkers();
+  void limitMarkerRoom();
   void placeMarkers(Clock::time_point now);
   void placeLastMarkers();
   bool stopDue(const StreamHooks& hooks) const;

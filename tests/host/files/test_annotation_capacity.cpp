@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "base/annotation.h"
 #include "files/annotation_journal.h"
 #include "files/open_writer.h"
 #include "files/output_error.h"
@@ -25,7 +26,7 @@ namespace {
 // annotations it was given.
 std::pair<std::unique_ptr<SampleWriter>, std::size_t> record(const std::string& path, bool bdf,
                                                              std::size_t sensors, int frames,
-                                                             int extra) {
+                                                             int extra, bool silences = true) {
   // Outlives the writer, which keeps a reference to it.
   static std::vector<ChannelInfo> channels;
   channels.clear();
@@ -43,7 +44,7 @@ std::pair<std::unique_ptr<SampleWriter>, std::size_t> record(const std::string& 
   for (int frame = 0; frame < frames; ++frame) {
     for (std::size_t s = 0; s < sensors; ++s) {
       writer->write(s, static_cast<std::uint64_t>(frame), frame * 2u, values, 2);
-      if (static_cast<std::size_t>(frame) % 2 == s % 2) {
+      if (silences && static_cast<std::size_t>(frame) % 2 == s % 2) {
         const Annotation silence{frame * 0.0135, 0.0135, "S" + std::to_string(s + 1) + " no data"};
         writer->annotate(silence, true);
         writer->annotate(silence, false);
@@ -82,6 +83,27 @@ TEST(AnnotationCapacity, SixteenSensorsSilentEverySecondFrameAllReadBack) {
     EXPECT_EQ(made, 16u * 185u);
     EXPECT_EQ(annotationsIn(path), static_cast<long long>(made)) << path;
     EXPECT_FALSE(std::filesystem::exists(journalPathFor(path)));
+    std::filesystem::remove(path);
+  }
+}
+
+// The room a writer promises for notes holds that many bytes of the
+// longest markers at the latest onsets, however they pack.
+TEST(AnnotationCapacity, TheRoomAWriterPromisesHoldsTheLongestMarkers) {
+  for (const std::size_t sensors : {1u, 16u}) {
+    const std::string path = temporaryPath("promised.bdf");
+    auto [writer, none] = record(path, true, sensors, 150, 0, false);
+    ASSERT_TRUE(writer->noteRoomPerFrame());
+    const std::size_t room = *writer->noteRoomPerFrame() * 150;
+    const std::string longest(kMaxAnnotationText, 'x');
+    std::size_t markers = 0;
+    for (; (markers + 1) * noteBytes(longest.size()) <= room; ++markers) {
+      writer->annotate({99999.9999999 - 1e-7 * static_cast<double>(markers), 0.0, longest}, false);
+    }
+    EXPECT_GT(markers, 0u);
+    EXPECT_NO_THROW(writer->close()) << sensors << " sensors";
+    writer.reset();
+    EXPECT_EQ(annotationsIn(path), static_cast<long long>(markers)) << sensors << " sensors";
     std::filesystem::remove(path);
   }
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/annotation.h"
 #include "markers/marker_inbox.h"
 
 using namespace bvhost;
@@ -71,6 +72,26 @@ TEST(MarkerInbox, AFullInboxRefusesAndCounts) {
   EXPECT_EQ(textsOf(inbox.take()), (std::vector<std::string>{"m0", "m1", "m2"}));
   EXPECT_TRUE(inbox.offer("room again", MarkerClock::now()).accepted);
   EXPECT_EQ(inbox.counts().accepted, 4u);
+}
+
+// Markers may take the room the recording's file has for them, counted
+// as the file keeps them, and no more: the rest is refused until it grows.
+TEST(MarkerInbox, MarkersBeyondTheFilesRoomAreRefusedUntilItGrows) {
+  MarkerInbox inbox(100);
+  inbox.limitRoom(2 * static_cast<std::int64_t>(noteBytes(3)));
+  EXPECT_TRUE(inbox.offer("one", MarkerClock::now()).accepted);
+  EXPECT_TRUE(inbox.offer("two", MarkerClock::now()).accepted);
+  const MarkerReply over = inbox.offer("six", MarkerClock::now());
+  EXPECT_FALSE(over.accepted);
+  EXPECT_THAT(over.line, HasSubstr("no room"));
+  // Taking them frees no room: they are still to go into the file.
+  inbox.take();
+  EXPECT_FALSE(inbox.offer("a", MarkerClock::now()).accepted);
+  inbox.limitRoom(2 * static_cast<std::int64_t>(noteBytes(3)) +
+                  static_cast<std::int64_t>(noteBytes(1)));
+  EXPECT_TRUE(inbox.offer("b", MarkerClock::now()).accepted);
+  EXPECT_EQ(inbox.counts().refusedNoRoom, 2u);
+  EXPECT_EQ(inbox.counts().accepted, 3u);
 }
 
 // The stop: what was accepted and not taken comes back from close(), and

@@ -428,6 +428,7 @@ namespace {
 struct Flood {
   std::uint64_t accepted = 0;
   std::uint64_t refusedFull = 0;
+  std::uint64_t refusedNoRoom = 0;
   std::uint64_t otherReplies = 0;
   std::string firstOther;
 };
@@ -462,6 +463,8 @@ Flood flood(const std::string& socketPath, int count) {
           ++result.accepted;
         } else if (line == "refused: 1024 markers are waiting for the recording already") {
           ++result.refusedFull;
+        } else if (line.starts_with("refused: the recording's file has no room for more")) {
+          ++result.refusedNoRoom;
         } else if (result.otherReplies++ == 0) {
           result.firstOther = line;
         }
@@ -508,7 +511,7 @@ std::string mneComparison(const std::string& clean, const std::string& flooded) 
 }  // namespace
 
 // Ten thousand markers at once, and clients that connect and never send,
-// during a run of sixteen sensors: the samples are those of a run of the
+// during a run of one sensor: the samples are those of a run of the
 // same seed without them, every marker answered "ok" is in the file and
 // its events.tsv, in order, and what was refused is counted in the summary.
 TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
@@ -518,7 +521,7 @@ TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
   const std::string directory = scratchDirectory("markers_flood");
   const std::string runtime = runtimeFolder(directory);
   std::map<std::string, std::string> environment = {
-      {"ORVANE_SIM_SEED", "33"}, {"ORVANE_SIM_SENSORS", "16"}, {"XDG_RUNTIME_DIR", runtime}};
+      {"ORVANE_SIM_SEED", "33"}, {"ORVANE_SIM_SENSORS", "1"}, {"XDG_RUNTIME_DIR", runtime}};
   const std::vector<std::string> record = {"record", KESSRA_PLUGIN_PATH, "--seconds", "8"};
   std::vector<std::string> cleanRun = record;
   cleanRun.insert(cleanRun.end(), {"--out", directory + "/clean.bdf"});
@@ -546,12 +549,15 @@ TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
   }
   ASSERT_EQ(flooded.exitCode, 0) << flooded.err;
   EXPECT_EQ(sent.otherReplies, 0u) << sent.firstOther;
-  EXPECT_EQ(sent.accepted + sent.refusedFull, 10000u);
+  EXPECT_EQ(sent.accepted + sent.refusedFull + sent.refusedNoRoom, 10000u);
+  // One sensor's file has room for a few hundred markers in eight seconds,
+  // far fewer than were sent: the rest are refused, not left out of it.
+  EXPECT_GT(sent.refusedNoRoom, 0u);
   ::testing::Test::RecordProperty("flood_accepted", std::to_string(sent.accepted));
 
   const std::string comparison =
       mneComparison(directory + "/clean.bdf", directory + "/flooded.bdf");
-  EXPECT_THAT(comparison, HasSubstr("\"channels\": 112,"));
+  EXPECT_THAT(comparison, HasSubstr("\"channels\": 7,"));
   EXPECT_THAT(comparison, HasSubstr("\"moved\": []"));
   // Both hold every frame of the eight seconds.
   for (const CliRun* run : {&clean, &flooded}) {
@@ -563,10 +569,12 @@ TEST(RecordMarkers, AFloodChangesNoSampleAndWhatItCostsIsCounted) {
   ASSERT_TRUE(std::regex_search(flooded.out, counted,
                                 std::regex(R"(Markers: (\d+) recorded, (\d+) refused \()"
                                            R"((?:(\d+) before the stream started, )?)"
-                                           R"((\d+) while too many were waiting\))")))
+                                           R"((?:(\d+) while too many were waiting, )?)"
+                                           R"((\d+) for which the file had no room\))")))
       << flooded.out;
   EXPECT_EQ(std::stoull(counted[1]), recorded);
-  EXPECT_EQ(std::stoull(counted[4]), sent.refusedFull);
+  EXPECT_EQ(counted[4].matched ? std::stoull(counted[4]) : 0u, sent.refusedFull);
+  EXPECT_EQ(std::stoull(counted[5]), sent.refusedNoRoom);
 
   const std::vector<Note> events = parseNotes(readFile(directory + "/flooded_events.tsv"), true);
   ASSERT_EQ(events.size(), recorded);
