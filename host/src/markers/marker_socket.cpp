@@ -1,26 +1,15 @@
 #include "markers/marker_socket.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 namespace bvhost {
 namespace {
 
-// Replies a client has not taken yet, past which it is read no more until
-// it takes them: a sender that never reads holds only this much of bvhost.
-constexpr std::size_t kMaxUnsentReplies = 64 * 1024;
-constexpr std::size_t kReadChunk = 16 * 1024;
-// How long the listener rests when the system has no descriptor to give.
-constexpr std::chrono::milliseconds kListenPause{200};
 // "<name>-2" up to this, for recordings of files of one name at once.
 constexpr int kNameTries = 99;
 // Room kept in a socket's path for "-99".
@@ -31,28 +20,6 @@ constexpr std::size_t kShortestName = 8;
 std::string errorText(int code) { return std::strerror(code); }
 
 }  // namespace
-
-struct MarkerSocketServer::Client {
-  Client(int descriptor, std::size_t maxLineBytes, MarkerClock::time_point now)
-      : fd(descriptor), lines(maxLineBytes), lastProgress(now) {}
-  ~Client() { ::close(fd); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  std::size_t unsent() const { return out.size() - sent; }
-
-  int fd;
-  MarkerLines lines;
-  std::string out;
-  std::size_t sent = 0;
-  MarkerClock::time_point lastProgress;
-  // The client has sent all it will.
-  bool readDone = false;
-  // A line too long to hold: what follows cannot be told apart from the
-  // rest of it, so nothing more is read and the client goes once told.
-  bool closeAfterReplies = false;
-  bool failed = false;
-};
 
 MarkerSocketServer::MarkerSocketServer(MarkerInbox& inbox, const MarkerSocketOptions& options)
     : inbox_(inbox), options_(options) {
@@ -161,138 +128,6 @@ void MarkerSocketServer::stop() {
 MarkerSocketCounts MarkerSocketServer::counts() const {
   return {connections_.load(std::memory_order_relaxed), lines_.load(std::memory_order_relaxed),
           closedIdle_.load(std::memory_order_relaxed), turnedAway_.load(std::memory_order_relaxed)};
-}
-
-void MarkerSocketServer::run() {
-  std::vector<std::unique_ptr<Client>> clients;
-  std::vector<pollfd> polled;
-  char buffer[kReadChunk];
-
-  const auto answer = [this](Client& client, const MarkerReply& reply) {
-    client.out += reply.line;
-    client.out += '\n';
-    lines_.fetch_add(1, std::memory_order_relaxed);
-  };
-  const auto flush = [](Client& client, MarkerClock::time_point now) {
-    while (client.unsent() > 0) {
-      const ssize_t put = ::send(client.fd, client.out.data() + client.sent, client.unsent(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (put < 0) {
-        client.failed = errno != EAGAIN && errno != EINTR;
-        return;
-      }
-      client.sent += static_cast<std::size_t>(put);
-      client.lastProgress = now;
-    }
-    client.out.clear();
-    client.sent = 0;
-  };
-  const auto receive = [&](Client& client) {
-    const ssize_t got = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    // Before any line is looked at: the time the marker reached bvhost.
-    const MarkerClock::time_point received = MarkerClock::now();
-    const auto each = [&](std::string_view line) {
-      if (!client.closeAfterReplies) {
-        answer(client, inbox_.offer(line, received));
-      }
-    };
-    if (got > 0) {
-      client.lastProgress = received;
-      client.lines.feed(std::string_view(buffer, static_cast<std::size_t>(got)), each, [&] {
-        if (!client.closeAfterReplies) {
-          answer(client, inbox_.refuseLongLine(options_.maxLineBytes));
-          client.closeAfterReplies = true;
-        }
-      });
-    } else if (got == 0) {
-      client.readDone = true;
-      client.lines.finish(each);
-    } else if (errno != EAGAIN && errno != EINTR) {
-      client.failed = true;
-    }
-    flush(client, received);
-  };
-
-  // Out of descriptors, the listener stays readable and accepting fails;
-  // it is left alone for a while rather than polled in a busy loop.
-  MarkerClock::time_point listenAgain{};
-
-  for (;;) {
-    const MarkerClock::time_point now = MarkerClock::now();
-    int timeout = -1;
-    const auto wakeBy = [&](MarkerClock::time_point when) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now);
-      const int until = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
-      timeout = timeout < 0 ? until : std::min(timeout, until);
-    };
-    std::erase_if(clients, [&](const std::unique_ptr<Client>& client) {
-      if (now - client->lastProgress >= options_.idleTimeout) {
-        closedIdle_.fetch_add(1, std::memory_order_relaxed);
-        return true;
-      }
-      return client->failed ||
-             ((client->readDone || client->closeAfterReplies) && client->unsent() == 0);
-    });
-    const bool listening = now >= listenAgain;
-    if (!listening) {
-      wakeBy(listenAgain);
-    }
-    polled.assign(
-        {{wake_.readEnd(), POLLIN, 0}, {listenFd_, static_cast<short>(listening ? POLLIN : 0), 0}});
-    for (const auto& client : clients) {
-      short events = 0;
-      if (!client->readDone && !client->closeAfterReplies && client->unsent() < kMaxUnsentReplies) {
-        events |= POLLIN;
-      }
-      if (client->unsent() > 0) {
-        events |= POLLOUT;
-      }
-      polled.push_back({client->fd, events, 0});
-      wakeBy(client->lastProgress + options_.idleTimeout);
-    }
-    if (::poll(polled.data(), polled.size(), timeout) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      break;
-    }
-    if (polled[0].revents != 0) {
-      break;
-    }
-    // New clients join only after this, so polled[i + 2] is still clients[i].
-    for (std::size_t i = 0; i < clients.size(); ++i) {
-      Client& client = *clients[i];
-      const short revents = polled[i + 2].revents;
-      if ((revents & (POLLERR | POLLNVAL)) != 0) {
-        client.failed = true;
-      } else if ((revents & (POLLIN | POLLHUP)) != 0 && (polled[i + 2].events & POLLIN) != 0) {
-        receive(client);
-      } else if ((revents & (POLLOUT | POLLHUP)) != 0) {
-        flush(client, MarkerClock::now());
-      }
-    }
-    if ((polled[1].revents & POLLIN) != 0) {
-      for (;;) {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-          if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            listenAgain = MarkerClock::now() + kListenPause;
-          }
-          break;
-        }
-        connections_.fetch_add(1, std::memory_order_relaxed);
-        if (clients.size() >= options_.maxClients) {
-          constexpr std::string_view kBusy = "refused: too many connections\n";
-          [[maybe_unused]] const ssize_t put =
-              ::send(fd, kBusy.data(), kBusy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-          ::close(fd);
-          turnedAway_.fetch_add(1, std::memory_order_relaxed);
-          continue;
-        }
-        clients.push_back(std::make_unique<Client>(fd, options_.maxLineBytes, MarkerClock::now()));
-      }
-    }
-  }
 }
 
 }  // namespace bvhost

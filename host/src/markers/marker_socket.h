@@ -78,6 +78,7 @@ class MarkerSocketServer {
 
  private:
   struct Client;
+  class Serving;
 
   void bindUnique(const std::string& folder, const std::string& baseName);
   void run();
