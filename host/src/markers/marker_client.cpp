@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "markers/marker_socket.h"
+#include "markers/marker_socket_folder.h"
 
 namespace bvhost {
 namespace {
@@ -52,24 +52,28 @@ std::string foldersLookedIn(const MarkerSendOptions& options) {
   return folders.empty() ? "XDG_RUNTIME_DIR is not set" : "none in " + folders;
 }
 
-// The reply line, or "" with `problem` set.
-std::string exchange(const std::string& path, const std::string& line,
-                     std::chrono::milliseconds timeout, std::string& problem) {
+// A socket connected to the recording at `path`, or -1 with `problem` set.
+int connectTo(const std::string& path, std::string& problem) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     problem = std::strerror(errno);
-    return "";
+    return -1;
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(),
               std::min(path.size() + 1, sizeof address.sun_path - 1));
-  std::string reply;
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     problem = errno == ECONNREFUSED || errno == ENOENT ? "it has ended" : std::strerror(errno);
     ::close(fd);
-    return "";
+    return -1;
   }
+  return fd;
+}
+
+// False with `problem` set when the recording would not take the line.
+bool sendLine(int fd, const std::string& line, std::chrono::milliseconds timeout,
+              std::string& problem) {
   // A recording that is stopped (SIGSTOP, a debugger) takes no more than
   // its socket holds; waiting for it is bounded like waiting for its answer.
   const auto seconds = std::chrono::floor<std::chrono::seconds>(timeout);
@@ -89,12 +93,17 @@ std::string exchange(const std::string& path, const std::string& line,
     if (put < 0) {
       problem = errno == EAGAIN ? "it took nothing for " + std::to_string(timeout.count()) + " ms"
                                 : std::strerror(errno);
-      ::close(fd);
-      return "";
+      return false;
     }
     sent += static_cast<std::size_t>(put);
   }
-  ::shutdown(fd, SHUT_WR);
+  return true;
+}
+
+// What came back, read until a line break is there; without one,
+// `problem` says why no answer came.
+std::string readReply(int fd, std::chrono::milliseconds timeout, std::string& problem) {
+  std::string reply;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[512];
   while (reply.find('\n') == std::string::npos) {
@@ -120,6 +129,22 @@ std::string exchange(const std::string& path, const std::string& line,
     }
     reply.append(buffer, static_cast<std::size_t>(got));
   }
+  return reply;
+}
+
+// The reply line, or "" with `problem` set.
+std::string exchange(const std::string& path, const std::string& line,
+                     std::chrono::milliseconds timeout, std::string& problem) {
+  const int fd = connectTo(path, problem);
+  if (fd < 0) {
+    return "";
+  }
+  if (!sendLine(fd, line, timeout, problem)) {
+    ::close(fd);
+    return "";
+  }
+  ::shutdown(fd, SHUT_WR);
+  const std::string reply = readReply(fd, timeout, problem);
   ::close(fd);
   const auto newline = reply.find('\n');
   if (newline == std::string::npos) {

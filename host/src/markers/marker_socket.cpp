@@ -1,31 +1,15 @@
 #include "markers/marker_socket.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 namespace bvhost {
 namespace {
 
-// Replies a client has not taken yet, past which it is read no more until
-// it takes them: a sender that never reads holds only this much of bvhost.
-constexpr std::size_t kMaxUnsentReplies = 64 * 1024;
-constexpr std::size_t kReadChunk = 16 * 1024;
-// How long the listener rests when the system has no descriptor to give.
-constexpr std::chrono::milliseconds kListenPause{200};
 // "<name>-2" up to this, for recordings of files of one name at once.
 constexpr int kNameTries = 99;
 // Room kept in a socket's path for "-99".
@@ -35,155 +19,7 @@ constexpr std::size_t kShortestName = 8;
 
 std::string errorText(int code) { return std::strerror(code); }
 
-// Choosing a name and binding it, and removing a socket, happen under a
-// lock on the folder, so two servers starting at once never both take a
-// stale name, nor does one remove the socket another just made.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& folder)
-      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_;
-};
-
-bool addressFor(const std::string& path, sockaddr_un& address) {
-  address = {};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) {
-    return false;
-  }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-std::string modeText(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
-
 }  // namespace
-
-struct MarkerSocketServer::Client {
-  Client(int descriptor, std::size_t maxLineBytes, MarkerClock::time_point now)
-      : fd(descriptor), lines(maxLineBytes), lastProgress(now) {}
-  ~Client() { ::close(fd); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  std::size_t unsent() const { return out.size() - sent; }
-
-  int fd;
-  MarkerLines lines;
-  std::string out;
-  std::size_t sent = 0;
-  MarkerClock::time_point lastProgress;
-  // The client has sent all it will.
-  bool readDone = false;
-  // A line too long to hold: what follows cannot be told apart from the
-  // rest of it, so nothing more is read and the client goes once told.
-  bool closeAfterReplies = false;
-  bool failed = false;
-};
-
-std::string runtimeMarkerFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] != '/') {
-    return "";
-  }
-  std::string folder = runtime;
-  while (folder.size() > 1 && folder.back() == '/') {
-    folder.pop_back();
-  }
-  return folder + "/bvhost";
-}
-
-std::string preparePrivateFolder(const std::string& folder) {
-  const bool made = ::mkdir(folder.c_str(), 0700) == 0;
-  if (!made && errno != EEXIST) {
-    return "cannot make " + folder + ": " + errorText(errno);
-  }
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    const int code = errno;
-    return folder + (code == ENOTDIR || code == ELOOP ? " is no folder" : ": " + errorText(code));
-  }
-  struct stat info {};
-  std::string problem;
-  if (::fstat(fd, &info) != 0) {
-    problem = "cannot look at " + folder + ": " + errorText(errno);
-  } else if (info.st_uid != ::geteuid()) {
-    problem = folder + " belongs to another user";
-  } else if (made && (info.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
-    // The umask may have taken the owner's own rights.
-    problem = "cannot make " + folder + " private: " + errorText(errno);
-  } else if (!made && (info.st_mode & 0077) != 0) {
-    problem = folder + " can be reached by other users (mode " + modeText(info.st_mode) + ")";
-  } else if (!made && (info.st_mode & 0700) != 0700) {
-    problem = folder + " is not open to its owner (mode " + modeText(info.st_mode) + ")";
-  }
-  ::close(fd);
-  return problem;
-}
-
-std::string markerSocketName(const std::string& runName) {
-  std::string name = runName.substr(runName.rfind('/') + 1);
-  for (char& c : name) {
-    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == '_' || c == '-' || c == '+';
-    if (!safe) {
-      c = '_';
-    }
-  }
-  if (name.empty()) {
-    return "bvhost";
-  }
-  if (name.front() == '.') {
-    name.front() = '_';
-  }
-  return name;
-}
-
-SocketState probeMarkerSocket(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    return errno == ENOENT ? SocketState::kAbsent : SocketState::kOther;
-  }
-  sockaddr_un address{};
-  if (!S_ISSOCK(info.st_mode) || !addressFor(path, address)) {
-    return SocketState::kOther;
-  }
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return SocketState::kOther;
-  }
-  SocketState state = SocketState::kOther;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    state = SocketState::kLive;
-  } else if (errno == EAGAIN || errno == EINPROGRESS) {
-    // Its backlog is full: busy, but there.
-    state = SocketState::kLive;
-  } else if (errno == ECONNREFUSED) {
-    state = SocketState::kStale;
-  } else if (errno == ENOENT) {
-    state = SocketState::kAbsent;
-  }
-  ::close(fd);
-  return state;
-}
 
 MarkerSocketServer::MarkerSocketServer(MarkerInbox& inbox, const MarkerSocketOptions& options)
     : inbox_(inbox), options_(options) {
@@ -240,7 +76,7 @@ void MarkerSocketServer::bindUnique(const std::string& folder, const std::string
       throw MarkerSocketError("cannot make a marker socket: " + errorText(errno));
     }
     sockaddr_un address{};
-    addressFor(path, address);
+    socketAddressFor(path, address);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       const int code = errno;
       ::close(fd);
@@ -292,138 +128,6 @@ void MarkerSocketServer::stop() {
 MarkerSocketCounts MarkerSocketServer::counts() const {
   return {connections_.load(std::memory_order_relaxed), lines_.load(std::memory_order_relaxed),
           closedIdle_.load(std::memory_order_relaxed), turnedAway_.load(std::memory_order_relaxed)};
-}
-
-void MarkerSocketServer::run() {
-  std::vector<std::unique_ptr<Client>> clients;
-  std::vector<pollfd> polled;
-  char buffer[kReadChunk];
-
-  const auto answer = [this](Client& client, const MarkerReply& reply) {
-    client.out += reply.line;
-    client.out += '\n';
-    lines_.fetch_add(1, std::memory_order_relaxed);
-  };
-  const auto flush = [](Client& client, MarkerClock::time_point now) {
-    while (client.unsent() > 0) {
-      const ssize_t put = ::send(client.fd, client.out.data() + client.sent, client.unsent(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (put < 0) {
-        client.failed = errno != EAGAIN && errno != EINTR;
-        return;
-      }
-      client.sent += static_cast<std::size_t>(put);
-      client.lastProgress = now;
-    }
-    client.out.clear();
-    client.sent = 0;
-  };
-  const auto receive = [&](Client& client) {
-    const ssize_t got = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    // Before any line is looked at: the time the marker reached bvhost.
-    const MarkerClock::time_point received = MarkerClock::now();
-    const auto each = [&](std::string_view line) {
-      if (!client.closeAfterReplies) {
-        answer(client, inbox_.offer(line, received));
-      }
-    };
-    if (got > 0) {
-      client.lastProgress = received;
-      client.lines.feed(std::string_view(buffer, static_cast<std::size_t>(got)), each, [&] {
-        if (!client.closeAfterReplies) {
-          answer(client, inbox_.refuseLongLine(options_.maxLineBytes));
-          client.closeAfterReplies = true;
-        }
-      });
-    } else if (got == 0) {
-      client.readDone = true;
-      client.lines.finish(each);
-    } else if (errno != EAGAIN && errno != EINTR) {
-      client.failed = true;
-    }
-    flush(client, received);
-  };
-
-  // Out of descriptors, the listener stays readable and accepting fails;
-  // it is left alone for a while rather than polled in a busy loop.
-  MarkerClock::time_point listenAgain{};
-
-  for (;;) {
-    const MarkerClock::time_point now = MarkerClock::now();
-    int timeout = -1;
-    const auto wakeBy = [&](MarkerClock::time_point when) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now);
-      const int until = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
-      timeout = timeout < 0 ? until : std::min(timeout, until);
-    };
-    std::erase_if(clients, [&](const std::unique_ptr<Client>& client) {
-      if (now - client->lastProgress >= options_.idleTimeout) {
-        closedIdle_.fetch_add(1, std::memory_order_relaxed);
-        return true;
-      }
-      return client->failed ||
-             ((client->readDone || client->closeAfterReplies) && client->unsent() == 0);
-    });
-    const bool listening = now >= listenAgain;
-    if (!listening) {
-      wakeBy(listenAgain);
-    }
-    polled.assign(
-        {{wake_.readEnd(), POLLIN, 0}, {listenFd_, static_cast<short>(listening ? POLLIN : 0), 0}});
-    for (const auto& client : clients) {
-      short events = 0;
-      if (!client->readDone && !client->closeAfterReplies && client->unsent() < kMaxUnsentReplies) {
-        events |= POLLIN;
-      }
-      if (client->unsent() > 0) {
-        events |= POLLOUT;
-      }
-      polled.push_back({client->fd, events, 0});
-      wakeBy(client->lastProgress + options_.idleTimeout);
-    }
-    if (::poll(polled.data(), polled.size(), timeout) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      break;
-    }
-    if (polled[0].revents != 0) {
-      break;
-    }
-    // New clients join only after this, so polled[i + 2] is still clients[i].
-    for (std::size_t i = 0; i < clients.size(); ++i) {
-      Client& client = *clients[i];
-      const short revents = polled[i + 2].revents;
-      if ((revents & (POLLERR | POLLNVAL)) != 0) {
-        client.failed = true;
-      } else if ((revents & (POLLIN | POLLHUP)) != 0 && (polled[i + 2].events & POLLIN) != 0) {
-        receive(client);
-      } else if ((revents & (POLLOUT | POLLHUP)) != 0) {
-        flush(client, MarkerClock::now());
-      }
-    }
-    if ((polled[1].revents & POLLIN) != 0) {
-      for (;;) {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-          if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            listenAgain = MarkerClock::now() + kListenPause;
-          }
-          break;
-        }
-        connections_.fetch_add(1, std::memory_order_relaxed);
-        if (clients.size() >= options_.maxClients) {
-          constexpr std::string_view kBusy = "refused: too many connections\n";
-          [[maybe_unused]] const ssize_t put =
-              ::send(fd, kBusy.data(), kBusy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-          ::close(fd);
-          turnedAway_.fetch_add(1, std::memory_order_relaxed);
-          continue;
-        }
-        clients.push_back(std::make_unique<Client>(fd, options_.maxLineBytes, MarkerClock::now()));
-      }
-    }
-  }
 }
 
 }  // namespace bvhost

@@ -19,6 +19,7 @@
 #include "base/quiet_thread.h"
 #include "markers/marker_inbox.h"
 #include "markers/marker_lines.h"
+#include "markers/marker_socket_folder.h"
 #include "markers/marker_thread.h"
 
 namespace bvhost {
@@ -27,22 +28,6 @@ class MarkerSocketError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-inline constexpr const char* kMarkerSocketExtension = ".sock";
-
-// $XDG_RUNTIME_DIR/bvhost, or "" when XDG_RUNTIME_DIR is unset or not an
-// absolute path.
-std::string runtimeMarkerFolder();
-
-// Makes `folder` (one level) with mode 0700, or checks the one there: a
-// real folder, not a link, owned by this user, that no one else may enter.
-// Returns "" when it will do, or why not.
-std::string preparePrivateFolder(const std::string& folder);
-
-// The name a run's socket takes from its run name (an output's file name):
-// what a file name may safely hold, the rest made "_"; `bvhost mark --to`
-// gives it. Never empty and never hidden.
-std::string markerSocketName(const std::string& runName);
 
 struct MarkerSocketOptions {
   // Names the socket, see markerSocketName. A live socket of that name
@@ -93,6 +78,7 @@ class MarkerSocketServer {
 
  private:
   struct Client;
+  class Serving;
 
   void bindUnique(const std::string& folder, const std::string& baseName);
   void run();
@@ -112,13 +98,5 @@ class MarkerSocketServer {
   std::atomic<std::uint64_t> turnedAway_{0};
   std::thread thread_;
 };
-
-enum class SocketState {
-  kLive,    // a server answers there
-  kStale,   // a socket file whose server is gone
-  kAbsent,  // nothing at that name
-  kOther,   // something else, or what it is cannot be told
-};
-SocketState probeMarkerSocket(const std::string& path);
 
 }  // namespace bvhost
