@@ -29,10 +29,14 @@ test: build
 
 # Five seconds from the simulated base station into BDF+ and CSV, then the
 # per-channel summary. Only what the recording runs is built, so a first demo
-# does not wait for every test binary.
+# does not wait for every test binary, nor for debug information; a tree that
+# is configured already keeps its configuration, so a demo after make test
+# rebuilds nothing, and make test after a first demo rebuilds once, with it.
+demo_configure = $(if $(wildcard build/default/CMakeCache.txt),\
+	$(if $(call fresh,default),cmake --preset demo --fresh),cmake --preset demo)
 demo: demo-packages
-	cmake --preset default $(call fresh,default)
-	cmake --build --preset default --target bvhost kessra_plugin OrvaneAPI_Interop
+	$(demo_configure)
+	cmake --build --preset demo
 	build/default/bin/bvhost record build/default/bin/libkessra_plugin.so \
 		--seconds 5 --out build/demo.bdf --out build/demo.csv
 
