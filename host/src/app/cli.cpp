@@ -1,10 +1,9 @@
 #include "app/cli.h"
 
-#include <regex>
-
 #include "app/argument_reader.h"
 #include "app/option_suggestions.h"
 #include "app/option_values.h"
+#include "base/name_pattern.h"
 
 namespace bvhost {
 namespace {
@@ -209,8 +208,8 @@ ValidateRequest parseValidate(const std::vector<std::string>& arguments) {
     } else if (option == "--only") {
       request.only = reader.value(option);
       try {
-        std::regex check(*request.only, std::regex::extended);
-      } catch (const std::regex_error& error) {
+        const NamePattern check(*request.only);
+      } catch (const std::invalid_argument& error) {
         throw UsageError("option --only takes a regular expression; '" + *request.only +
                          "' is not one (" + error.what() + ")");
       }

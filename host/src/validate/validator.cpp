@@ -1,10 +1,10 @@
 #include "validate/validator.h"
 
-#include <regex>
 #include <stdexcept>
 #include <string>
 
 #include "base/exit_codes.h"
+#include "base/name_pattern.h"
 #include "plugin/plugin_loader.h"
 
 namespace bvhost {
@@ -46,14 +46,14 @@ void probeLoad(const std::string& pluginPath) {
 void runChecks(const std::string& pluginPath, std::uint64_t seed,
                const std::optional<std::string>& only,
                const std::function<void(const Check&, const CheckOutcome&)>& report) {
-  std::optional<std::regex> filter;
+  std::optional<NamePattern> filter;
   if (only) {
-    filter.emplace(*only, std::regex::extended);
+    filter.emplace(*only);
   }
   std::uint64_t index = 0;
   for (const Check& check : allChecks()) {
     ++index;
-    if (filter && !std::regex_search(check.name, *filter)) {
+    if (filter && !filter->search(check.name)) {
       continue;
     }
     // Each check draws from its own stream of the seed, so selecting checks
