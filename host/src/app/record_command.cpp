@@ -183,13 +183,15 @@ int record(const RecordOptions& options, RecordingOutputs& outputs, LiveView* li
       if (live) {
         live->begin(viewSetup(session, outputs.files()));
       }
+      // Before the start, so that markers sent while the files open are
+      // held to the room those files will have.
+      session.addSink(outputs);
       session.start();
       outputs.open(session.channels(), session.info());
     } catch (...) {
       session.stopAndDisconnect();
       throw;
     }
-    session.addSink(outputs);
     LiveTap* tap = live ? live->tap() : nullptr;
     std::optional<LiveTapSink> tapSink;
     if (tap != nullptr) {

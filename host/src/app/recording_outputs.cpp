@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <utility>
 
 #include "files/annotation_journal.h"
+#include "files/edf_annotations.h"
 #include "files/events_tsv.h"
 #include "files/open_writer.h"
 #include "files/output_error.h"
@@ -67,12 +69,26 @@ void RecordingOutputs::sync() {
 
 std::optional<std::size_t> RecordingOutputs::noteRoomPerFrame() const {
   std::optional<std::size_t> least;
+  if (writers_.empty() && std::any_of(files_.begin(), files_.end(), [](const OutputFile& file) {
+        return file.format != OutputFormat::Csv;
+      })) {
+    // Before the files open, the least any EDF+/BDF+ file has.
+    least = noteRoomPerRecord(1);
+  }
   for (const auto& writer : writers_) {
     if (const auto room = writer->noteRoomPerFrame(); room && (!least || *room < *least)) {
       least = room;
     }
   }
   return least;
+}
+
+std::size_t RecordingOutputs::ownNoteBytes() const {
+  std::size_t most = 0;
+  for (const auto& writer : writers_) {
+    most = std::max(most, writer->ownNoteBytes());
+  }
+  return most;
 }
 
 CompletedOutputs RecordingOutputs::complete() {

@@ -50,8 +50,10 @@ class RecordingOutputs : public FrameSink {
   // Every file still at its name, and then everything written on the disk;
   // throws OutputError.
   void sync() override;
-  // The least any file's writer is sure to keep; opened writers only.
+  // The least any file's writer is sure to keep, and before the files
+  // open the least an EDF+/BDF+ file of any sensors keeps.
   std::optional<std::size_t> noteRoomPerFrame() const override;
+  std::size_t ownNoteBytes() const override;
 
   // Completes every file and puts each complete one in place of its target;
   // one that failed stays under its partial name, readable, and the target

@@ -42,6 +42,9 @@ class FrameSink {
   // any number. A file with a fixed room for notes per frame says how much,
   // so that markers from outside can be refused before they overflow it.
   virtual std::optional<std::size_t> noteRoomPerFrame() const { return std::nullopt; }
+  // The bytes of the notes the sink made of its own so far (a channel it
+  // could not keep, samples it left out), which take from that room too.
+  virtual std::size_t ownNoteBytes() const { return 0; }
 };
 
 }  // namespace bvhost

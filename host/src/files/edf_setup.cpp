@@ -125,7 +125,8 @@ EdfFileSetup openEdfFile(int fd, const std::string& path, bool bdf,
   const std::size_t sensors = sensorCount(channels, signalChannels);
   // The annotations go into the file when it is completed, packed densely
   // into these signals of every record, sized to what the sensors can need.
-  const int annotationSignals = static_cast<int>(annotationSignalsFor(sensors));
+  setup.annotationSignals = annotationSignalsFor(sensors);
+  const int annotationSignals = static_cast<int>(setup.annotationSignals);
   bool ok = edf_set_datarecord_duration(setup.handle, kRecordDurationUnits) == 0 &&
             edf_set_number_of_annotation_signals(setup.handle, annotationSignals) == 0;
   for (std::size_t s = 0; s < signalChannels.size() && ok; ++s) {

@@ -34,6 +34,7 @@ EdfRecordingFields edfRecordingFields(const RecordingInfo& info, std::size_t sen
 struct EdfFileSetup {
   int handle = -1;               // EDFlib's, for its writes and edfclose_file
   std::vector<EdfScale> scales;  // per signal
+  std::size_t annotationSignals = 0;
 };
 
 // Opens the file behind `fd` in EDFlib with a signal for each channel at the

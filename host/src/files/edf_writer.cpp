@@ -47,10 +47,10 @@ EdfWriter::EdfWriter(int fd, const std::string& path, bool bdf,
   }
   assembler_ = std::make_unique<RecordAssembler>(std::move(slots), sensorCount(channels_));
   openFile(fd, bdf, info);
-  noteRoom_ = noteRoomPerRecord(annotationSignalsFor(sensorCount(channels_, channelOf_)));
   journal_ = std::make_unique<AnnotationJournal>(journalPathFor(path_));
   for (const auto& label : leftOut_) {
     annotations_.push_back({0.0, -1.0, "no signal: " + label});
+    ownNoteBytes_ += noteBytes(annotations_.back().text.size());
     journal_->append(annotations_.back());
   }
 }
@@ -58,6 +58,7 @@ EdfWriter::EdfWriter(int fd, const std::string& path, bool bdf,
 void EdfWriter::openFile(int fd, bool bdf, const RecordingInfo& info) {
   EdfFileSetup setup = openEdfFile(fd, path_, bdf, channels_, channelOf_, info);
   handle_ = setup.handle;
+  noteRoom_ = noteRoomPerRecord(setup.annotationSignals);
   encoder_ = EdfRecordEncoder(std::move(setup.scales), bdf);
   fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (fd_ < 0) {
@@ -145,6 +146,7 @@ void EdfWriter::writeReady() {
 
 void EdfWriter::journalAnnotations() {
   for (auto& annotation : assembler_->takeAnnotations()) {
+    ownNoteBytes_ += noteBytes(annotation.text.size());
     journal_->append(annotation);
     annotations_.push_back(std::move(annotation));
   }

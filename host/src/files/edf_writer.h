@@ -40,6 +40,7 @@ class EdfWriter : public SampleWriter {
   std::vector<std::string> notes() const override;
   const std::string& path() const override { return path_; }
   std::optional<std::size_t> noteRoomPerFrame() const override { return noteRoom_; }
+  std::size_t ownNoteBytes() const override { return ownNoteBytes_; }
 
   std::uint64_t recordsWritten() const { return records_; }
 
@@ -67,7 +68,8 @@ class EdfWriter : public SampleWriter {
   std::uint64_t recordBytes_ = 0;
   std::size_t annotationsLeftOut_ = 0;
   std::size_t noteRoom_ = 0;  // per record, as noteRoomPerRecord gives it
-  std::string failure_;       // the first write that failed
+  std::size_t ownNoteBytes_ = 0;
+  std::string failure_;  // the first write that failed
   bool closed_ = false;
 };
 

@@ -23,9 +23,31 @@ std::optional<std::int64_t> RecordingFrames::noteRoom() const {
   if (!noteRoomPerFrame_) {
     return std::nullopt;
   }
-  const std::uint64_t frames = keptFrames() + kNoteRoomAheadFrames;
+  // The frames ahead are room only if the recording is to have them; one
+  // stopped early may still hold less than its markers took.
+  const std::uint64_t frames = std::min(keptFrames() + kNoteRoomAheadFrames, frameLimit_);
+  std::size_t ownNoteBytes = 0;
+  for (const FrameSink* sink : sinks_) {
+    ownNoteBytes = std::max(ownNoteBytes, sink->ownNoteBytes());
+  }
   return static_cast<std::int64_t>(frames * *noteRoomPerFrame_) -
-         static_cast<std::int64_t>(timelineNoteBytes_);
+         static_cast<std::int64_t>(timelineNoteBytes_ + ownNoteBytes);
+}
+
+void RecordingFrames::chargeNote(const StreamStats::TimelineNote& note) {
+  const Annotation& annotation = note.annotation;
+  // A note takes its room once: when it begins, so that a silence still
+  // open at the end, closed after the markers' last chance, has it already.
+  const auto open = std::find_if(openNotes_.begin(), openNotes_.end(), [&](const Annotation& a) {
+    return a.onsetSeconds == annotation.onsetSeconds && a.text == annotation.text;
+  });
+  if (note.begins) {
+    openNotes_.push_back(annotation);
+  } else if (open != openNotes_.end()) {
+    openNotes_.erase(open);
+    return;
+  }
+  timelineNoteBytes_ += noteBytes(annotation.text.size());
 }
 
 void RecordingFrames::deliver(std::size_t channel, const SampleBlock& block) {
@@ -83,10 +105,7 @@ void RecordingFrames::finish() {
 
 void RecordingFrames::passTimelineNow() {
   for (const auto& note : stats_.takeTimeline()) {
-    // One that begins comes again as it ends, and takes its room once.
-    if (!note.begins) {
-      timelineNoteBytes_ += noteBytes(note.annotation.text.size());
-    }
+    chargeNote(note);
     for (FrameSink* sink : sinks_) {
       sink->annotate(note.annotation, note.begins);
     }

@@ -46,9 +46,10 @@ class RecordingFrames {
   // Markers the sinks got.
   std::uint64_t markers() const { return markers_; }
   // The bytes of notes, as noteBytes counts them, that every sink is sure
-  // to keep for the frames so far and kNoteRoomAheadFrames more, less what
-  // the time line's notes took: the room markers may have taken by now in
-  // all. Nothing when no sink limits its notes.
+  // to keep for the frames so far and kNoteRoomAheadFrames more (up to the
+  // frame limit), less what the time line's notes and the sinks' own took:
+  // the room markers may have taken by now in all. Nothing when no sink
+  // limits its notes.
   std::optional<std::int64_t> noteRoom() const;
   StreamStats& stats() { return stats_; }
   const StreamStats& stats() const { return stats_; }
@@ -61,6 +62,7 @@ class RecordingFrames {
     }
   }
   void passTimelineNow();
+  void chargeNote(const StreamStats::TimelineNote& note);
 
   StreamStats stats_;
   std::vector<FrameSink*> sinks_;
@@ -71,6 +73,7 @@ class RecordingFrames {
   std::uint64_t markers_ = 0;
   std::optional<std::size_t> noteRoomPerFrame_;  // the least of the sinks'
   std::uint64_t timelineNoteBytes_ = 0;
+  std::vector<Annotation> openNotes_;  // begun and not yet ended
 };
 
 }  // namespace bvhost

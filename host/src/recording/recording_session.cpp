@@ -148,11 +148,14 @@ void RecordingSession::attachMarkers(MarkerInbox& inbox) {
 }
 
 void RecordingSession::openMarkers() {
-  // The sinks say what room they keep for notes once the stream is read;
-  // until then, the markers of a moment, which the room of the frames
-  // ahead holds.
+  // A sink that limits its notes knows how much only once its file is
+  // open; until the stream is read, the markers of a moment, which the room
+  // of the frames ahead holds.
   constexpr std::int64_t kRoomBeforeStream = 1024;
-  markers_->limitRoom(kRoomBeforeStream);
+  const bool limited = std::any_of(sinks_.begin(), sinks_.end(), [](const FrameSink* sink) {
+    return sink->noteRoomPerFrame().has_value();
+  });
+  markers_->limitRoom(limited ? kRoomBeforeStream : MarkerInbox::kUnlimitedRoom);
   markers_->open();
 }
 

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 
+#include "base/annotation.h"
 #include "base/frame_period.h"
 #include "base/frame_sink.h"
 #include "recording/frame_loss.h"
@@ -109,6 +111,39 @@ SampleBlock samples(std::uint64_t count) {
 }
 
 }  // namespace
+
+// A file that keeps 100 bytes of notes a frame, of which a note of its own
+// took 30.
+class RoomySink : public NoteTaker {
+ public:
+  std::optional<std::size_t> noteRoomPerFrame() const override { return 100; }
+  std::size_t ownNoteBytes() const override { return 30; }
+};
+
+// The room markers may take: the frames' room, a second ahead but never
+// past the limit, less each note of the time line once, from when it
+// begins, and less the sink's own notes; none where no sink limits notes.
+TEST(RecordingFrames, MarkersHaveTheRoomTheFramesKeepLessEveryOtherNote) {
+  NoteTaker unlimited;
+  EXPECT_FALSE(RecordingFrames(kTwoSensors, {&unlimited}, 1000).noteRoom());
+
+  RoomySink roomy;
+  EXPECT_EQ(RecordingFrames(kTwoSensors, {&unlimited, &roomy}, 20).noteRoom(), 20 * 100 - 30);
+  RecordingFrames frames(kTwoSensors, {&roomy, &unlimited}, 1000);
+  const std::int64_t ahead = RecordingFrames::kNoteRoomAheadFrames;
+  for (int frame = 0; frame < 3; ++frame) {
+    frames.deliver(0, samples(27));
+    frames.deliver(1, samples(frame == 0 ? 27 : 0));  // B falls silent at frame 1
+  }
+  const auto silence = static_cast<std::int64_t>(noteBytes(std::string("S2 no data").size()));
+  EXPECT_EQ(frames.noteRoom(), (3 + ahead) * 100 - 30 - silence);
+  frames.deliver(0, samples(27));
+  frames.deliver(1, samples(27));  // the silence ends: no second charge
+  EXPECT_EQ(frames.noteRoom(), (4 + ahead) * 100 - 30 - silence);
+  frames.insertLost(2, false);
+  const auto lost = static_cast<std::int64_t>(noteBytes(std::string("frames lost").size()));
+  EXPECT_EQ(frames.noteRoom(), (6 + ahead) * 100 - 30 - silence - lost);
+}
 
 // Lost frames are one gap for every output at one place: the writers skip
 // them, one annotation says so, the frames after keep their numbers, and a
