@@ -76,26 +76,8 @@ class WatchingBrowser(Browser):
         super().__init__(*args)
         self.events = []
 
-    def call(self, method, params=None, in_page=True):
-        self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params or {}}
-        if in_page and self.session:
-            message["sessionId"] = self.session
-        os.write(self.to_browser, json.dumps(message).encode() + b"\0")
-        while True:
-            while b"\0" not in self.pending:
-                chunk = os.read(self.from_browser, 1 << 16)
-                if not chunk:
-                    raise RuntimeError("Chromium closed its DevTools pipe")
-                self.pending += chunk
-            raw, self.pending = self.pending.split(b"\0", 1)
-            reply = json.loads(raw)
-            if "method" in reply:
-                self.events.append(reply)
-            elif reply.get("id") == self.next_id:
-                if "error" in reply:
-                    raise RuntimeError(f"{method}: {reply['error']}")
-                return reply["result"]
+    def on_event(self, event):
+        self.events.append(event)
 
     def marker_answers(self, session):
         """The status of each answer to a marker request the page of

@@ -69,10 +69,15 @@ class Browser:
                 self.pending += chunk
             raw, self.pending = self.pending.split(b"\0", 1)
             reply = json.loads(raw)
-            if reply.get("id") == self.next_id:
+            if "method" in reply:
+                self.on_event(reply)
+            elif reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise RuntimeError(f"{method}: {reply['error']}")
                 return reply["result"]
+
+    def on_event(self, event):
+        """Called with each event Chromium sends besides its replies."""
 
     def open(self, url):
         target = self.call("Target.createTarget", {"url": url}, in_page=False)
